@@ -1,0 +1,139 @@
+#include "pyext/module_start.hpp"
+
+#include <string>
+
+#include "pyext/function.hpp"
+#include "pyext/traceback.hpp"
+
+namespace pyext {
+namespace {
+
+// The module definition keeps a pointer to its name, so the chosen name must
+// outlive the import that chose it.
+const char* keep_name(const char* chosen) {
+    static std::string kept;
+    kept = chosen;
+    return kept.c_str();
+}
+
+int set_startup_spec(ModuleBody& body) {
+    Ref bootstrap = Ref::steal(PyImport_ImportModule("importlib._bootstrap"));
+    if (!bootstrap) return -1;
+    Ref spec_from_module = Ref::steal(PyObject_GetAttrString(bootstrap.get(), "_spec_from_module"));
+    if (!spec_from_module) return -1;
+    Ref spec = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), body.module));
+    if (!spec || PyObject_SetAttrString(spec.get(), "_initializing", Py_True) < 0) return -1;
+    return PyDict_SetItemString(body.globals, "__spec__", spec.get());
+}
+
+// The failure path: entry for the module body, module out of the table,
+// exception unchanged.
+void discard_module(ModuleBody& body, const char* body_code_name) {
+    if (!traceback_begins_with(body_code_name)) {
+        add_traceback_entry(body.filename, body_code_name, body.line, body.globals);
+    }
+    PendingError pending;
+    PyObject* name = PyDict_GetItemString(body.globals, "__name__");
+    if (name != nullptr) {
+        Ref owned_name = Ref::borrow(name);
+        if (PyObject_DelItem(PyImport_GetModuleDict(), owned_name.get()) < 0) PyErr_Clear();
+    }
+    pending.restore();
+}
+
+// The interpreter's rule for taking `name` from what `__import__` returned:
+// its attribute, else its submodule from the module table, else ImportError.
+PyObject* take_imported_name(PyObject* package, PyObject* name) {
+    PyObject* value = nullptr;
+    if (_PyObject_LookupAttr(package, name, &value) != 0) return value;
+    Ref package_name = Ref::steal(PyObject_GetAttrString(package, "__name__"));
+    if (!package_name) PyErr_Clear();
+    if (package_name && !PyUnicode_Check(package_name.get())) package_name.reset();
+    if (package_name) {
+        Ref full_name = Ref::steal(PyUnicode_FromFormat("%U.%U", package_name.get(), name));
+        if (!full_name) return nullptr;
+        PyObject* submodule = PyImport_GetModule(full_name.get());
+        if (submodule != nullptr || PyErr_Occurred()) return submodule;
+    }
+    Ref shown_name = package_name ? package_name : Ref::steal(PyUnicode_FromString("<unknown module name>"));
+    Ref path = Ref::steal(PyModule_Check(package) ? PyModule_GetFilenameObject(package) : nullptr);
+    if (!path || !PyUnicode_Check(path.get())) {
+        PyErr_Clear();
+        path.reset();
+    }
+    Ref location = path ? path : Ref::steal(PyUnicode_FromString("unknown location"));
+    if (!shown_name || !location) return nullptr;
+    Ref message = Ref::steal(PyUnicode_FromFormat("cannot import name %R from %R (%S)", name, shown_name.get(),
+                                                  location.get()));
+    if (!message) return nullptr;
+    PyErr_SetImportError(message.get(), package_name.get(), path.get());
+    return nullptr;
+}
+
+}  // namespace
+
+void ModuleBody::class_body_failed(const char* name, int body_line) const {
+    add_traceback_entry(filename, name, body_line, globals);
+}
+
+int bind_global(ModuleBody& body, const char* name, PyObject* value) {
+    Ref owned = Ref::steal(value);
+    if (!owned) return -1;
+    return PyDict_SetItemString(body.globals, name, owned.get());
+}
+
+PyObject* start_module(PyModuleDef* def, const char* default_name, const char* body_code_name,
+                       const char* filename, ModuleBodyFn run_body) {
+    if (function_type_ready() < 0) return nullptr;
+    def->m_name = keep_name(_Py_PackageContext != nullptr ? _Py_PackageContext : default_name);
+    Ref module = Ref::steal(PyModule_Create2(def, 1013));
+    if (!module) return nullptr;
+    Ref table_key = Ref::steal(PyUnicode_FromString(def->m_name));
+    if (!table_key || PyObject_SetItem(PyImport_GetModuleDict(), table_key.get(), module.get()) < 0) {
+        return nullptr;
+    }
+    ModuleBody body{module.get(), PyModule_GetDict(module.get()), filename};
+    if (set_startup_spec(body) < 0 || PyDict_SetItemString(body.globals, "__doc__", Py_None) < 0 ||
+        run_body(body) < 0) {
+        discard_module(body, body_code_name);
+        return nullptr;
+    }
+    return module.release();
+}
+
+int import_names(ModuleBody& body, int line, const char* package, std::initializer_list<const char*> names) {
+    body.line = line;
+    Ref import_function = Ref::borrow(PyDict_GetItemString(PyEval_GetBuiltins(), "__import__"));
+    if (!import_function) {
+        PyErr_SetString(PyExc_ImportError, "__import__ not found");
+        return -1;
+    }
+    Ref package_name = Ref::steal(PyUnicode_FromString(package));
+    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    Ref level = Ref::steal(PyLong_FromLong(0));
+    if (!package_name || !fromlist || !level) return -1;
+    Py_ssize_t index = 0;
+    for (const char* name : names) {
+        PyObject* item = PyUnicode_InternFromString(name);
+        if (item == nullptr) return -1;
+        PyTuple_SET_ITEM(fromlist.get(), index++, item);
+    }
+    PyObject* args[] = {package_name.get(), body.globals, Py_None, fromlist.get(), level.get()};
+    Ref imported = Ref::steal(PyObject_Vectorcall(import_function.get(), args, 5, nullptr));
+    if (!imported) return -1;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fromlist.get()); ++i) {
+        PyObject* name = PyTuple_GET_ITEM(fromlist.get(), i);
+        Ref value = Ref::steal(take_imported_name(imported.get(), name));
+        if (!value || PyDict_SetItem(body.globals, name, value.get()) < 0) return -1;
+    }
+    return 0;
+}
+
+int import_future(ModuleBody& body, int line, const char* feature) {
+    body.line = line;
+    Ref future = Ref::steal(PyImport_ImportModule("__future__"));
+    if (!future) return -1;
+    return bind_global(body, feature, PyObject_GetAttrString(future.get(), feature));
+}
+
+}  // namespace pyext

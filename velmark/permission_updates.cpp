@@ -1,0 +1,165 @@
+// Adding and replacing a role's permissions.  The public methods take
+// permissions in display form and convert every item before anything
+// changes; the internal methods change the stored `policies` and the role
+// graph together.
+
+#include <Python.h>
+
+#include "methods.hpp"
+#include "names.hpp"
+#include "support.hpp"
+
+namespace velmark {
+namespace {
+
+// The keyword dict that `f(**item)` would pass: an exact dict as it is; any
+// other mapping through its `keys`, with the interpreter's messages.
+Ref keywords_of(PyObject* callee, PyObject* item) {
+    if (PyDict_CheckExact(item)) return Ref::borrow(item);
+    PyObject* found = nullptr;
+    if (_PyObject_LookupAttr(item, names.keys, &found) < 0) return Ref();
+    Ref keys_method = Ref::steal(found);
+    if (!keys_method) {
+        Ref description = Ref::steal(_PyObject_FunctionStr(callee));
+        if (description) {
+            PyErr_Format(PyExc_TypeError, "%U argument after ** must be a mapping, not %s", description.get(),
+                         _PyType_Name(Py_TYPE(item)));
+        }
+        return Ref();
+    }
+    Ref keys = Ref::steal(PyObject_CallNoArgs(keys_method.get()));
+    Ref iterator = keys ? Ref::steal(PyObject_GetIter(keys.get())) : Ref();
+    Ref keywords = Ref::steal(PyDict_New());
+    if (!iterator || !keywords) return Ref();
+    while (Ref key = Ref::steal(PyIter_Next(iterator.get()))) {
+        int repeated = PyDict_Contains(keywords.get(), key.get());
+        if (repeated < 0) return Ref();
+        if (repeated > 0) {
+            Ref description = Ref::steal(_PyObject_FunctionStr(callee));
+            if (description) {
+                PyErr_Format(PyExc_TypeError, "%U got multiple values for keyword argument '%S'", description.get(),
+                             key.get());
+            }
+            return Ref();
+        }
+        Ref value = Ref::steal(PyObject_GetItem(item, key.get()));
+        if (!value || PyDict_SetItem(keywords.get(), key.get(), value.get()) < 0) return Ref();
+    }
+    if (PyErr_Occurred()) return Ref();
+    return keywords;
+}
+
+// [AclItem.from_display(**item) for item in permissions]
+Ref converted_permissions(PyObject* function, PyObject* permissions) {
+    Ref iterator = Ref::steal(PyObject_GetIter(permissions));
+    Ref converted = Ref::steal(PyList_New(0));
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!iterator || !converted || !no_args) return Ref();
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref acl_item = module_global(function, names.AclItem);
+        Ref from_display = acl_item ? get_attr(acl_item.get(), names.from_display) : Ref();
+        if (!from_display) return Ref();
+        Ref keywords = keywords_of(from_display.get(), item.get());
+        if (!keywords) return Ref();
+        Ref record = Ref::steal(PyObject_Call(from_display.get(), no_args.get(), keywords.get()));
+        if (!record || PyList_Append(converted.get(), record.get()) < 0) return Ref();
+    }
+    if (PyErr_Occurred()) return Ref();
+    return converted;
+}
+
+// Policy(sub=sub, obj=permission.obj, act=permission.act)
+Ref policy_for(PyObject* function, PyObject* sub, PyObject* permission) {
+    Ref policy_class = module_global(function, names.Policy);
+    if (!policy_class) return Ref();
+    Ref obj = get_attr(permission, names.obj);
+    if (!obj) return Ref();
+    Ref act = get_attr(permission, names.act);
+    if (!act) return Ref();
+    return call_keywords(policy_class.get(), names.policy_keywords, {sub, obj.get(), act.get()});
+}
+
+PyObject* convert_and_update(PyObject* function, PyObject* const* args, PyObject* internal_method) {
+    Ref permissions = converted_permissions(function, args[2]);
+    if (!permissions) return nullptr;
+    return update_and_answer(args[0], internal_method, args[1], permissions.get());
+}
+
+}  // namespace
+
+PyObject* add_role_permissions_body(PyObject* function, PyObject* const* args) {
+    return convert_and_update(function, args, names.add_permissions);
+}
+
+PyObject* set_role_permissions_body(PyObject* function, PyObject* const* args) {
+    return convert_and_update(function, args, names.set_sub_permissions);
+}
+
+PyObject* add_permissions_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* sub = args[1];
+    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
+    if (!iterator) return nullptr;
+    while (Ref permission = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref new_policy = policy_for(function, sub, permission.get());
+        if (!new_policy) return nullptr;
+        // The stored list is read afresh for each item, so an item that
+        // repeats an earlier one of the same call is found there.
+        Ref policies = get_attr(self, names.policies);
+        if (!policies) return nullptr;
+        int stored = sequence_contains(policies.get(), new_policy.get());
+        if (stored < 0) return nullptr;
+        if (stored > 0) continue;
+        if (!call_method(self, names.dag_add_policy, {new_policy.get()})) return nullptr;
+        policies = get_attr(self, names.policies);
+        if (!policies || append_item(policies.get(), new_policy.get()) < 0) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject* set_sub_permissions_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* sub = args[1];
+    Ref policies = get_attr(self, names.policies);
+    if (!policies) return nullptr;
+    if (!PyList_Check(policies.get())) {
+        PyErr_SetNone(PyExc_AssertionError);
+        return nullptr;
+    }
+    Ref new_policies = Ref::steal(PyList_New(0));
+    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
+    if (!new_policies || !iterator) return nullptr;
+    while (Ref permission = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref policy = policy_for(function, sub, permission.get());
+        if (!policy || PyList_Append(new_policies.get(), policy.get()) < 0) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+
+    // A role that is not in the graph cannot take new permissions there;
+    // refuse before the stored list is rewritten, so a failed call changes
+    // nothing that a later save could store.
+    Ref graph_object = read_graph(self);
+    if (!graph_object) return nullptr;
+    Py_hash_t sub_hash = PyObject_Hash(sub);
+    if (sub_hash == -1) return nullptr;
+    int known = Mapping(graph_object).contains(sub, sub_hash);
+    if (known < 0) return nullptr;
+    bool replacing = PyList_GET_SIZE(new_policies.get()) > 0;
+    if (replacing && known == 0) {
+        set_key_error(sub);
+        return nullptr;
+    }
+
+    policies = get_attr(self, names.policies);
+    Ref others = policies ? records_where(policies.get(), names.sub, sub, Py_NE) : Ref();
+    if (!others || PyObject_SetAttr(self, names.policies, others.get()) < 0) return nullptr;
+    if (replacing) {
+        policies = get_attr(self, names.policies);
+        if (!policies || extend_items(policies.get(), new_policies.get()) < 0) return nullptr;
+    }
+    if ((replacing || known) && !call_method(self, names.dag_set_policies, {sub, new_policies.get()})) return nullptr;
+    Py_RETURN_NONE;
+}
+
+}  // namespace velmark

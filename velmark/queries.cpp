@@ -1,0 +1,165 @@
+// The two role queries.  Both answer with a `RoleContent` built by its
+// `from_display`, the class looked up in the module namespace at each call.
+// A permission travels in its display form: {"obj": ..., "act": ...}.
+
+#include <Python.h>
+
+#include "methods.hpp"
+#include "names.hpp"
+#include "support.hpp"
+
+namespace velmark {
+namespace {
+
+// New display form {"obj": obj, "act": act}, in that key order.
+Ref display_form(PyObject* obj, PyObject* act) {
+    Ref display = Ref::steal(PyDict_New());
+    if (!display || PyDict_SetItem(display.get(), names.obj, obj) < 0 ||
+        PyDict_SetItem(display.get(), names.act, act) < 0) {
+        return Ref();
+    }
+    return display;
+}
+
+// `RoleContent.from_display`, looked up afresh.
+Ref role_content_factory(PyObject* function) {
+    Ref role_content = module_global(function, names.RoleContent);
+    return role_content ? get_attr(role_content.get(), names.from_display) : Ref();
+}
+
+// The display forms of the role's own `Policy` records, in stored order.
+Ref own_permissions(PyObject* self, PyObject* role_name) {
+    Ref policies = get_attr(self, names.policies);
+    if (!policies) return Ref();
+    Ref own = records_where(policies.get(), names.sub, role_name, Py_EQ);
+    if (!own) return Ref();
+
+    Ref permissions = Ref::steal(PyList_New(0));
+    if (!permissions) return Ref();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(own.get()); ++i) {
+        PyObject* policy = PyList_GET_ITEM(own.get(), i);  // `own` is ours alone
+        Ref obj = get_attr(policy, names.obj);
+        if (!obj) return Ref();
+        Ref act = get_attr(policy, names.act);
+        if (!act) return Ref();
+        Ref display = display_form(obj.get(), act.get());
+        if (!display || PyList_Append(permissions.get(), display.get()) < 0) return Ref();
+    }
+    return permissions;
+}
+
+// The `parent` of each stored group whose `child` is the role, in stored order.
+Ref direct_sub_roles(PyObject* self, PyObject* role_name) {
+    Ref groups = get_attr(self, names.groups);
+    if (!groups) return Ref();
+    Ref iterator = Ref::steal(PyObject_GetIter(groups.get()));
+    Ref roles = Ref::steal(PyList_New(0));
+    if (!iterator || !roles) return Ref();
+    while (Ref group = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref child = get_attr(group.get(), names.child);
+        if (!child) return Ref();
+        int equal = compare_truth(child.get(), role_name, Py_EQ);
+        if (equal < 0) return Ref();
+        if (equal == 0) continue;
+        Ref parent = get_attr(group.get(), names.parent);
+        if (!parent || PyList_Append(roles.get(), parent.get()) < 0) return Ref();
+    }
+    if (PyErr_Occurred()) return Ref();
+    return roles;
+}
+
+// Makes every asked role a graph key (with no successors) if it is not one.
+int add_missing_roles(PyObject* self, PyObject* role_names) {
+    Ref graph_object = read_graph(self);
+    if (!graph_object) return -1;
+    Mapping graph(graph_object);
+    Ref iterator = Ref::steal(PyObject_GetIter(role_names));
+    if (!iterator) return -1;
+    while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
+        Py_hash_t hash = PyObject_Hash(name.get());
+        if (hash == -1) return -1;
+        int known = graph.contains(name.get(), hash);
+        if (known < 0) return -1;
+        if (known > 0) continue;
+        Ref empty = Ref::steal(PyList_New(0));
+        if (!empty || graph.set(name.get(), hash, empty.get()) < 0) return -1;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+// Appends the display form of `node` when it is a reached permission node.
+int keep_if_reached_permission(PyObject* permissions, PyObject* node, PyObject* mark) {
+    int reached = truth(mark);
+    if (reached <= 0 || !PyTuple_Check(node)) return reached;
+    Ref obj = Ref::steal(PySequence_GetItem(node, 0));
+    if (!obj) return -1;
+    Ref act = Ref::steal(PySequence_GetItem(node, 1));
+    if (!act) return -1;
+    Ref display = display_form(obj.get(), act.get());
+    return display ? PyList_Append(permissions, display.get()) : -1;
+}
+
+// The display forms of the reached permission nodes of the query's own
+// mapping (an exact dict), in its key order.  A mark's truth test may run code, so each pair is held while it
+// is looked at.
+Ref reached_permissions(PyObject* discovered) {
+    Ref permissions = Ref::steal(PyList_New(0));
+    if (!permissions) return Ref();
+    const Py_ssize_t size = PyDict_GET_SIZE(discovered);
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(discovered, &position, &key, &value)) {
+        Ref node = Ref::borrow(key);
+        Ref mark = Ref::borrow(value);
+        if (keep_if_reached_permission(permissions.get(), node.get(), mark.get()) < 0) return Ref();
+        if (PyDict_GET_SIZE(discovered) != size) {
+            PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+            return Ref();
+        }
+    }
+    return permissions;
+}
+
+// Walks from each asked role in turn over one shared mapping.
+int walk_from_each(PyObject* self, PyObject* role_names, PyObject* discovered) {
+    Ref iterator = Ref::steal(PyObject_GetIter(role_names));
+    if (!iterator) return -1;
+    while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
+        if (!call_method(self, names.dfs, {name.get(), discovered})) return -1;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+}  // namespace
+
+PyObject* get_role_contents_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* role_name = args[1];
+    Ref permissions = own_permissions(self, role_name);
+    if (!permissions) return nullptr;
+    Ref roles = direct_sub_roles(self, role_name);
+    if (!roles) return nullptr;
+    Ref from_display = role_content_factory(function);
+    if (!from_display) return nullptr;
+    return call_keywords(from_display.get(), names.contents_keywords, {role_name, roles.get(), permissions.get()})
+        .release();
+}
+
+PyObject* get_implicit_permissions_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* role_names = args[1];
+    if (add_missing_roles(self, role_names) < 0) return nullptr;
+    Ref graph = read_graph(self);
+    if (!graph) return nullptr;
+    Ref discovered = call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys, {graph.get(), Py_False});
+    if (!discovered || walk_from_each(self, role_names, discovered.get()) < 0) return nullptr;
+    Ref permissions = reached_permissions(discovered.get());
+    if (!permissions) return nullptr;
+    Ref from_display = role_content_factory(function);
+    if (!from_display) return nullptr;
+    Ref joined = Ref::steal(PyUnicode_Join(names.comma, role_names));
+    if (!joined) return nullptr;
+    return call_keywords(from_display.get(), names.implicit_keywords, {joined.get(), permissions.get()}).release();
+}
+
+}  // namespace velmark

@@ -1,0 +1,121 @@
+// Adding and replacing the roles a role contains.  Every new containment is
+// put to the cycle check first; a group that would close a cycle is skipped
+// on the add path and refuses the whole replacement on the replace path,
+// without an error in either case.
+
+#include <Python.h>
+
+#include "methods.hpp"
+#include "names.hpp"
+#include "support.hpp"
+
+namespace velmark {
+namespace {
+
+Ref group_for(PyObject* function, PyObject* child, PyObject* parent) {
+    return make_record(function, names.Group, names.group_keywords, {child, parent});
+}
+
+// The answer of self._check_new_group(group) as a truth value.
+int passes_cycle_check(PyObject* self, PyObject* group) {
+    Ref answer = call_method(self, names.check_new_group, {group});
+    return answer ? truth(answer.get()) : -1;
+}
+
+int extend_stored_groups(PyObject* self, PyObject* records) {
+    Ref groups = get_attr(self, names.groups);
+    return groups ? extend_items(groups.get(), records) : -1;
+}
+
+// Checks every new group in turn.  1 when all pass; 0 at the first refusal,
+// after which the role's old records are back at the end of `groups`.  On
+// an error they are put back as well before the error passes on, so a later
+// save cannot drop the role's containments.
+int check_replacement(PyObject* self, PyObject* new_groups, PyObject* old_groups) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(new_groups); ++i) {
+        Ref group = Ref::borrow(PyList_GET_ITEM(new_groups, i));
+        int passed = passes_cycle_check(self, group.get());
+        if (passed > 0) continue;
+        if (passed == 0) return extend_stored_groups(self, old_groups) < 0 ? -1 : 0;
+        pyext::PendingError failure;
+        if (extend_stored_groups(self, old_groups) < 0) PyErr_Clear();
+        failure.restore();
+        return -1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+PyObject* add_role_sub_roles_body(PyObject*, PyObject* const* args) {
+    return update_and_answer(args[0], names.add_groups, args[1], args[2]);
+}
+
+PyObject* set_role_sub_roles_body(PyObject*, PyObject* const* args) {
+    return update_and_answer(args[0], names.set_sub_groups, args[1], args[2]);
+}
+
+PyObject* add_groups_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* child = args[1];
+    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
+    if (!iterator) return nullptr;
+    while (Ref parent = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref new_group = group_for(function, child, parent.get());
+        if (!new_group) return nullptr;
+        Ref groups = get_attr(self, names.groups);
+        if (!groups) return nullptr;
+        int stored = sequence_contains(groups.get(), new_group.get());
+        if (stored < 0) return nullptr;
+        if (stored > 0) continue;
+        int passed = passes_cycle_check(self, new_group.get());
+        if (passed < 0) return nullptr;
+        if (passed == 0) continue;
+        if (!call_method(self, names.dag_add_group, {new_group.get()})) return nullptr;
+        groups = get_attr(self, names.groups);
+        if (!groups || append_item(groups.get(), new_group.get()) < 0) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject* set_sub_groups_body(PyObject* function, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* child = args[1];
+    Ref new_groups = Ref::steal(PyList_New(0));
+    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
+    if (!new_groups || !iterator) return nullptr;
+    while (Ref parent = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref group = group_for(function, child, parent.get());
+        if (!group || PyList_Append(new_groups.get(), group.get()) < 0) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+
+    Ref groups = get_attr(self, names.groups);
+    Ref old_groups = groups ? records_where(groups.get(), names.child, child, Py_EQ) : Ref();
+    if (!old_groups) return nullptr;
+    groups = get_attr(self, names.groups);
+    Ref others = groups ? records_where(groups.get(), names.child, child, Py_NE) : Ref();
+    if (!others || PyObject_SetAttr(self, names.groups, others.get()) < 0) return nullptr;
+
+    if (PyList_GET_SIZE(new_groups.get()) == 0) {
+        Ref graph_object = read_graph(self);
+        if (!graph_object) return nullptr;
+        Py_hash_t child_hash = PyObject_Hash(child);
+        if (child_hash == -1) return nullptr;
+        int known = Mapping(graph_object).contains(child, child_hash);
+        if (known < 0 || (known > 0 && !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
+            return nullptr;
+        }
+        Py_RETURN_NONE;
+    }
+    int all_passed = check_replacement(self, new_groups.get(), old_groups.get());
+    if (all_passed < 0) return nullptr;
+    if (all_passed > 0 && (extend_stored_groups(self, new_groups.get()) < 0 ||
+                           !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+}  // namespace velmark

@@ -1,0 +1,114 @@
+#include "support.hpp"
+
+#include "names.hpp"
+#include "pyext/class_statement.hpp"
+#include "pyext/function.hpp"
+
+namespace velmark {
+
+Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args) {
+    PyObject* stack[4];
+    stack[0] = self;
+    size_t nargs = 1;
+    for (PyObject* arg : args) stack[nargs++] = arg;
+    return Ref::steal(PyObject_VectorcallMethod(name, stack, nargs, nullptr));
+}
+
+Ref call_keywords(PyObject* callable, PyObject* kwnames, std::initializer_list<PyObject*> values) {
+    PyObject* stack[4];
+    size_t count = 0;
+    for (PyObject* value : values) stack[count++] = value;
+    return Ref::steal(PyObject_Vectorcall(callable, stack, 0, kwnames));
+}
+
+Ref module_global(PyObject* function, PyObject* name) {
+    return Ref::steal(pyext::lookup_global(pyext::function_globals(function), name));
+}
+
+Ref make_record(PyObject* function, PyObject* class_name, PyObject* kwnames, std::initializer_list<PyObject*> values) {
+    Ref record_class = module_global(function, class_name);
+    if (!record_class) return Ref();
+    return call_keywords(record_class.get(), kwnames, values);
+}
+
+int sequence_contains(PyObject* sequence, PyObject* item) {
+    if (!PyList_Check(sequence)) return PySequence_Contains(sequence, item);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sequence); ++i) {
+        Ref stored = Ref::borrow(PyList_GET_ITEM(sequence, i));
+        int equal = PyObject_RichCompareBool(stored.get(), item, Py_EQ);
+        if (equal != 0) return equal;
+    }
+    return 0;
+}
+
+int append_item(PyObject* list, PyObject* item) {
+    if (PyList_CheckExact(list)) return PyList_Append(list, item);
+    Ref result = call_method(list, names.append, {item});
+    return result ? 0 : -1;
+}
+
+int extend_items(PyObject* list, PyObject* items) {
+    Ref result = call_method(list, names.extend, {items});
+    return result ? 0 : -1;
+}
+
+int compare_truth(PyObject* left, PyObject* right, int op) {
+    Ref result = Ref::steal(PyObject_RichCompare(left, right, op));
+    return result ? truth(result.get()) : -1;
+}
+
+Ref records_where(PyObject* records, PyObject* attribute, PyObject* role, int op) {
+    Ref iterator = Ref::steal(PyObject_GetIter(records));
+    Ref selected = Ref::steal(PyList_New(0));
+    if (!iterator || !selected) return Ref();
+    while (Ref record = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref value = get_attr(record.get(), attribute);
+        if (!value) return Ref();
+        int kept = compare_truth(value.get(), role, op);
+        if (kept < 0 || (kept > 0 && PyList_Append(selected.get(), record.get()) < 0)) return Ref();
+    }
+    if (PyErr_Occurred()) return Ref();
+    return selected;
+}
+
+void set_key_error(PyObject* key) { _PyErr_SetKeyError(key); }
+
+Ref Mapping::find(PyObject* key, Py_hash_t hash) const {
+    if (exact_dict_) return Ref::borrow(_PyDict_GetItem_KnownHash(object_.get(), key, hash));
+    Ref value = Ref::steal(PyObject_GetItem(object_.get(), key));
+    if (!value && PyErr_ExceptionMatches(PyExc_KeyError)) PyErr_Clear();
+    return value;
+}
+
+Ref Mapping::at(PyObject* key, Py_hash_t hash) const {
+    if (!exact_dict_) return Ref::steal(PyObject_GetItem(object_.get(), key));
+    Ref value = find(key, hash);
+    if (!value && !PyErr_Occurred()) set_key_error(key);
+    return value;
+}
+
+int Mapping::contains(PyObject* key, Py_hash_t hash) const {
+    if (!exact_dict_) return PySequence_Contains(object_.get(), key);
+    Ref value = find(key, hash);
+    if (value) return 1;
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+int Mapping::set(PyObject* key, Py_hash_t hash, PyObject* value) const {
+    if (exact_dict_) return _PyDict_SetItem_KnownHash(object_.get(), key, value, hash);
+    return PyObject_SetItem(object_.get(), key, value);
+}
+
+Ref read_graph(PyObject* self) { return get_attr(self, names.dag); }
+
+}  // namespace velmark
+
+namespace velmark {
+
+PyObject* update_and_answer(PyObject* self, PyObject* internal_method, PyObject* role_name, PyObject* items) {
+    if (!call_method(self, internal_method, {role_name, items}) || !call_method(self, names.save, {})) return nullptr;
+    PyObject* stack[] = {self, role_name};
+    return PyObject_VectorcallMethod(names.get_role_contents, stack, 1, names.role_name_keyword);
+}
+
+}  // namespace velmark

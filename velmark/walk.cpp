@@ -1,0 +1,147 @@
+// The depth-first walk over the role graph and the cycle check built on it.
+//
+// The walk marks, in its caller's mapping, every node reachable from a start
+// node, pre-order, successors in list order, each node entered at most once.
+// When the document's `_dfs` is this module's own, the whole walk runs here
+// with an explicit stack (so a chain of a million roles needs no C stack and
+// no Python call per node); when a subclass overrides `_dfs`, each node that
+// is entered goes through the override, as the recursive definition says.
+
+#include <Python.h>
+
+#include <vector>
+
+#include "methods.hpp"
+#include "names.hpp"
+#include "pyext/function.hpp"
+#include "support.hpp"
+
+namespace velmark {
+namespace {
+
+// True when `self._dfs` is a method of this module's own `_dfs`.
+int dfs_is_native(PyObject* self) {
+    PyObject* found = nullptr;
+    int unbound = _PyObject_GetMethod(self, names.dfs, &found);
+    Ref method = Ref::steal(found);
+    if (!method) return -1;
+    if (unbound) return pyext::is_function_with_body(method.get(), dfs_body);
+    return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
+           pyext::is_function_with_body(PyMethod_GET_FUNCTION(method.get()), dfs_body);
+}
+
+// One node on the walk: its successor list and the position reached in it.
+struct Visit {
+    Ref successors;
+    Ref iterator;       // for successor containers that are not lists
+    Py_ssize_t next = 0;
+
+    // The next successor, or null: with an error set on failure.
+    Ref advance() {
+        if (!iterator) {
+            if (next < PyList_GET_SIZE(successors.get())) return Ref::borrow(PyList_GET_ITEM(successors.get(), next++));
+            return Ref();
+        }
+        return Ref::steal(PyIter_Next(iterator.get()));
+    }
+};
+
+class Walk {
+public:
+    Walk(PyObject* self, Ref graph, Ref marks, bool native)
+        : self_(self), graph_(std::move(graph)), marks_(std::move(marks)), native_(native) {}
+
+    int run(PyObject* start) {
+        Py_hash_t hash = PyObject_Hash(start);
+        if (hash == -1 || enter(start, hash) < 0) return -1;
+        while (!stack_.empty()) {
+            Ref successor = stack_.back().advance();
+            if (!successor) {
+                if (PyErr_Occurred()) return -1;
+                stack_.pop_back();
+                continue;
+            }
+            if (visit_successor(successor.get()) < 0) return -1;
+        }
+        return 0;
+    }
+
+private:
+    // Marks `node` and pushes its successors.
+    int enter(PyObject* node, Py_hash_t hash) {
+        if (marks_.set(node, hash, Py_True) < 0) return -1;
+        Ref successors = graph_.at(node, hash);
+        if (!successors) return -1;
+        Visit visit;
+        if (!PyList_CheckExact(successors.get())) {
+            visit.iterator = Ref::steal(PyObject_GetIter(successors.get()));
+            if (!visit.iterator) return -1;
+        }
+        visit.successors = std::move(successors);
+        stack_.push_back(std::move(visit));
+        return 0;
+    }
+
+    int visit_successor(PyObject* node) {
+        Py_hash_t hash = PyObject_Hash(node);
+        if (hash == -1) return -1;
+        Ref mark = marks_.at(node, hash);
+        if (!mark) return -1;
+        int reached = truth(mark.get());
+        if (reached != 0) return reached < 0 ? -1 : 0;
+        if (native_) return enter(node, hash);
+        return call_method(self_, names.dfs, {node, marks_.object()}) ? 0 : -1;
+    }
+
+    PyObject* self_;
+    Mapping graph_;
+    Mapping marks_;
+    bool native_;
+    std::vector<Visit> stack_;
+};
+
+}  // namespace
+
+PyObject* dfs_body(PyObject*, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* start = args[1];
+    PyObject* discovered = args[2];
+    int native = dfs_is_native(self);
+    if (native < 0) return nullptr;
+    Ref graph = read_graph(self);
+    if (!graph) return nullptr;
+    Walk walk(self, graph, Ref::borrow(discovered), native != 0);
+    if (walk.run(start) < 0) return nullptr;
+    return Ref::borrow(discovered).release();
+}
+
+PyObject* check_new_group_body(PyObject*, PyObject* const* args) {
+    PyObject* self = args[0];
+    PyObject* new_group = args[1];
+    Ref child = get_attr(new_group, names.child);
+    if (!child) return nullptr;
+    Py_hash_t child_hash = PyObject_Hash(child.get());
+    if (child_hash == -1) return nullptr;
+    Ref graph_object = read_graph(self);
+    if (!graph_object) return nullptr;
+    Mapping graph(graph_object);
+    int known = graph.contains(child.get(), child_hash);
+    if (known < 0) return nullptr;
+    if (known == 0) {
+        Ref empty = Ref::steal(PyList_New(0));
+        if (!empty || graph.set(child.get(), child_hash, empty.get()) < 0) return nullptr;
+    }
+
+    Ref discovered = call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys,
+                                 {graph.object(), Py_False});
+    if (!discovered) return nullptr;
+    Ref parent = get_attr(new_group, names.parent);
+    if (!parent || !call_method(self, names.dfs, {parent.get(), discovered.get()})) return nullptr;
+    Ref mark = Ref::steal(PyObject_GetItem(discovered.get(), child.get()));
+    if (!mark) return nullptr;
+    int reached = truth(mark.get());
+    if (reached < 0) return nullptr;
+    return Ref::borrow(reached ? Py_False : Py_True).release();
+}
+
+}  // namespace velmark
