@@ -91,6 +91,10 @@ int add_missing_roles(PyObject* self, PyObject* role_names) {
 int keep_if_reached_permission(PyObject* permissions, PyObject* node, PyObject* mark) {
     int reached = truth(mark);
     if (reached <= 0 || !PyTuple_Check(node)) return reached;
+    if (PyTuple_CheckExact(node) && PyTuple_GET_SIZE(node) >= 2) {
+        Ref display = display_form(PyTuple_GET_ITEM(node, 0), PyTuple_GET_ITEM(node, 1));
+        return display ? PyList_Append(permissions, display.get()) : -1;
+    }
     Ref obj = Ref::steal(PySequence_GetItem(node, 0));
     if (!obj) return -1;
     Ref act = Ref::steal(PySequence_GetItem(node, 1));

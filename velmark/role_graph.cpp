@@ -11,6 +11,7 @@
 #include "methods.hpp"
 #include "names.hpp"
 #include "pyext/function.hpp"
+#include "pyext/super_call.hpp"
 #include "support.hpp"
 
 namespace velmark {
@@ -108,13 +109,7 @@ Ref base_initialiser(PyObject* function, PyObject* self) {
         PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
         return Ref();
     }
-    if (!PyType_Check(cls)) {
-        PyErr_Format(PyExc_RuntimeError, "super(): __class__ is not a type (%s)", Py_TYPE(cls)->tp_name);
-        return Ref();
-    }
-    PyObject* super_args[] = {cls, self};
-    Ref proxy = Ref::steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), super_args, 2, nullptr));
-    return proxy ? get_attr(proxy.get(), names.init) : Ref();
+    return Ref::steal(pyext::super_attribute(cls, self, names.init));
 }
 
 }  // namespace

@@ -72,6 +72,8 @@ private:
         if (marks_.set(node, hash, Py_True) < 0) return -1;
         Ref successors = graph_.at(node, hash);
         if (!successors) return -1;
+        // Permission nodes have nothing to visit; skip the frame.
+        if (PyList_CheckExact(successors.get()) && PyList_GET_SIZE(successors.get()) == 0) return 0;
         Visit visit;
         if (!PyList_CheckExact(successors.get())) {
             visit.iterator = Ref::steal(PyObject_GetIter(successors.get()));

@@ -1,0 +1,91 @@
+"""Helpers the test modules share."""
+
+import gc
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import textwrap
+import tracemalloc
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STANDINS = os.path.join(os.path.dirname(HERE), "standins")
+BUILD_DIR = os.environ.get("VELMARK_BUILD_DIR", "")
+
+
+def built_module_path(name):
+    """Path of the freshly built extension module `name`."""
+    for entry in os.listdir(BUILD_DIR):
+        if entry.startswith(name + ".") and entry.endswith(".so"):
+            return os.path.join(BUILD_DIR, entry)
+    raise FileNotFoundError("no built module %r in %r" % (name, BUILD_DIR))
+
+
+def run_python(code, path, timeout=300):
+    """Runs `code` in a fresh interpreter whose sys.path starts with `path`
+    (a list of folders); returns the completed process."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(path)
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        universal_newlines=True, timeout=timeout)
+
+
+class PackageSandbox:
+    """A temporary folder holding copies of the built modules and of chosen
+    stand-in packages, into which a test writes purpose-made (broken)
+    packages.  Use as a context manager."""
+
+    def __enter__(self):
+        self.root = tempfile.mkdtemp(prefix="velmark-test-")
+        return self
+
+    def __exit__(self, *exc):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def copy_module(self, name, into=""):
+        target = os.path.join(self.root, into)
+        os.makedirs(target, exist_ok=True)
+        shutil.copy(built_module_path(name), target)
+
+    def copy_standin(self, package):
+        shutil.copytree(os.path.join(STANDINS, package), os.path.join(self.root, package))
+
+    def write(self, relative_path, text):
+        path = os.path.join(self.root, relative_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as handle:
+            handle.write(textwrap.dedent(text))
+        return path
+
+    def run(self, code, timeout=300):
+        return run_python(code, [self.root], timeout=timeout)
+
+
+def memory_growth(action, repeat=10000, warmup=200):
+    """Bytes still allocated (by Python's allocator, as tracemalloc sees it)
+    after running `action` `repeat` times, beyond a warmed-up baseline."""
+    for _ in range(warmup):
+        action()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(repeat):
+            action()
+        gc.collect()
+        after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    return after - before
+
+
+def rss_kib():
+    """Resident set size of this process, in KiB."""
+    with open("/proc/self/status") as handle:
+        for line in handle:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
