@@ -1,5 +1,7 @@
 #include "pyext/field_declaration.hpp"
 
+#include <cstring>
+
 namespace pyext {
 namespace {
 
@@ -39,6 +41,21 @@ PyObject* call_constructor(PyObject* constructor, PyObject* positional, const Fi
     return PyObject_Vectorcall(constructor, args, static_cast<size_t>(nargs), nkeywords > 0 ? kwnames.get() : nullptr);
 }
 
+// New reference: the built-in type of that name itself, whatever the
+// builtins module holds under the name now.
+PyObject* builtin_type(const char* name) {
+    static const struct {
+        const char* name;
+        PyTypeObject* type;
+    } types[] = {{"str", &PyUnicode_Type}, {"list", &PyList_Type}, {"float", &PyFloat_Type},
+                 {"dict", &PyDict_Type}, {"int", &PyLong_Type},   {"bool", &PyBool_Type}};
+    for (const auto& entry : types) {
+        if (std::strcmp(entry.name, name) == 0) return Ref::borrow(reinterpret_cast<PyObject*>(entry.type)).release();
+    }
+    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+    return nullptr;
+}
+
 PyObject* annotation_value(ClassStatement& statement, const char* annotation, AnnotationKind kind) {
     if (kind == AnnotationKind::Text) return PyUnicode_FromString(annotation);
     Ref key = Ref::steal(PyUnicode_InternFromString(annotation));
@@ -46,7 +63,7 @@ PyObject* annotation_value(ClassStatement& statement, const char* annotation, An
     PyObject* value = PyObject_GetItem(statement.namespace_object(), key.get());
     if (value != nullptr || !PyErr_ExceptionMatches(PyExc_KeyError)) return value;
     PyErr_Clear();
-    return lookup_global(PyEval_GetBuiltins(), key.get());
+    return builtin_type(annotation);
 }
 
 }  // namespace
