@@ -73,7 +73,7 @@ int node_equal(PyObject* a, PyObject* b) {
 }  // namespace
 
 int sequence_contains(PyObject* sequence, PyObject* item) {
-    if (!PyList_Check(sequence)) return PySequence_Contains(sequence, item);
+    if (!PyList_CheckExact(sequence)) return PySequence_Contains(sequence, item);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sequence); ++i) {
         int decided = node_equal(PyList_GET_ITEM(sequence, i), item);
         if (decided == 1) return 1;
