@@ -1,5 +1,3 @@
-"""Helpers the test modules share."""
-
 import gc
 import os
 import shutil
@@ -16,27 +14,21 @@ BUILD_DIR = os.environ.get("VELMARK_BUILD_DIR", "")
 
 def built_module_path(name):
     """Path of the freshly built extension module `name`."""
-    for entry in os.listdir(BUILD_DIR):
-        if entry.startswith(name + ".") and entry.endswith(".so"):
-            return os.path.join(BUILD_DIR, entry)
-    raise FileNotFoundError("no built module %r in %r" % (name, BUILD_DIR))
+    found = [entry for entry in os.listdir(BUILD_DIR) if entry.startswith(name + ".") and entry.endswith(".so")]
+    if not found:
+        raise FileNotFoundError("no built module %r in %r" % (name, BUILD_DIR))
+    return os.path.join(BUILD_DIR, found[0])
 
 
 def run_python(code, path, timeout=300):
-    """Runs `code` in a fresh interpreter whose sys.path starts with `path`
-    (a list of folders); returns the completed process."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(path)
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-        universal_newlines=True, timeout=timeout)
+    """Runs `code` in a fresh interpreter whose sys.path starts with the folders `path`."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(path))
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
 
 
 class PackageSandbox:
-    """A temporary folder holding copies of the built modules and of chosen
-    stand-in packages, into which a test writes purpose-made (broken)
-    packages.  Use as a context manager."""
+    """A temporary folder for copies of the built modules and stand-ins, and for purpose-made broken packages."""
 
     def __enter__(self):
         self.root = tempfile.mkdtemp(prefix="velmark-test-")
@@ -46,9 +38,8 @@ class PackageSandbox:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def copy_module(self, name, into=""):
-        target = os.path.join(self.root, into)
-        os.makedirs(target, exist_ok=True)
-        shutil.copy(built_module_path(name), target)
+        os.makedirs(os.path.join(self.root, into), exist_ok=True)
+        shutil.copy(built_module_path(name), os.path.join(self.root, into))
 
     def copy_standin(self, package):
         shutil.copytree(os.path.join(STANDINS, package), os.path.join(self.root, package))
@@ -65,8 +56,7 @@ class PackageSandbox:
 
 
 def memory_growth(action, repeat=10000, warmup=200):
-    """Bytes still allocated (by Python's allocator, as tracemalloc sees it)
-    after running `action` `repeat` times, beyond a warmed-up baseline."""
+    """Bytes tracemalloc still sees allocated after `repeat` runs of `action`, beyond a warmed-up baseline."""
     for _ in range(warmup):
         action()
     gc.collect()
@@ -76,16 +66,12 @@ def memory_growth(action, repeat=10000, warmup=200):
         for _ in range(repeat):
             action()
         gc.collect()
-        after = tracemalloc.get_traced_memory()[0]
+        return tracemalloc.get_traced_memory()[0] - before
     finally:
         tracemalloc.stop()
-    return after - before
 
 
 def rss_kib():
     """Resident set size of this process, in KiB."""
     with open("/proc/self/status") as handle:
-        for line in handle:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+        return next((int(line.split()[1]) for line in handle if line.startswith("VmRSS:")), 0)

@@ -1,0 +1,40 @@
+"""A containment chain far deeper than any call stack."""
+
+import time
+import unittest
+
+import velmark
+
+DEPTH = 1000000
+TIME_LIMIT = 120.0   # seconds, for everything; the walks themselves take about one
+
+
+class QuietDoc(velmark.Velmark):
+    def save(self):   # saving a million records would only measure the store
+        pass
+
+
+class DeepChainTest(unittest.TestCase):
+
+    def test_million_role_chain(self):
+        """Long chains of roles must be built, checked, walked and queried without running out of stack."""
+        started = time.monotonic()
+        top, middle, bottom = "r0", "r%d" % (DEPTH // 2), "r%d" % DEPTH
+        doc = QuietDoc(name="deep", policies=[velmark.Policy(sub=bottom, obj="vault", act="open")],
+                       groups=[velmark.Group(child="r%d" % i, parent="r%d" % (i + 1)) for i in range(DEPTH)])
+        self.assertEqual((len(doc.dag), doc.dag[top], doc.dag[bottom]), (DEPTH + 3, ["r1"], [("vault", "open")]))
+        # Closing the chain into a loop is refused; the edge the other way is safe.
+        self.assertIs(doc._check_new_group(velmark.Group(child=bottom, parent=top)), False)
+        self.assertIs(doc._check_new_group(velmark.Group(child=top, parent=bottom)), True)
+        self.assertEqual(doc.add_role_sub_roles(bottom, [top]).to_display()["roles"], [])
+        for names in ([top], [middle], [bottom, top]):
+            answer = doc.get_implicit_permissions_for_roles(names)
+            self.assertEqual(answer.to_display()["permissions"], [{"obj": "vault", "act": "open"}])
+        marks = dict.fromkeys(doc.dag, False)
+        self.assertIs(doc._dfs(top, marks), marks)
+        self.assertEqual([node for node, seen in marks.items() if not seen], ["public"])
+        self.assertLess(time.monotonic() - started, TIME_LIMIT)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,72 @@
+"""What a role holds directly, and what a set of roles holds through everything it contains."""
+
+import unittest
+
+import velmark
+
+
+def make_doc(groups, policies):
+    return velmark.Velmark(name="app", groups=[velmark.Group(child=c, parent=p) for c, p in groups],
+                           policies=[velmark.Policy(sub=s, obj=o, act=a) for s, o, a in policies])
+
+
+def perm(obj, act):
+    return {"obj": obj, "act": act}
+
+
+class QueryTest(unittest.TestCase):
+
+    def capture(self):
+        """Swaps the module's answer class for one logging each from_display call as (keyword, value) pairs."""
+        real, calls = velmark.RoleContent, []
+
+        class StandIn:
+            @classmethod
+            def from_display(cls, **display):
+                calls.append(list(display.items()))
+                return real.from_display(**display)
+        velmark.RoleContent = StandIn
+        self.addCleanup(setattr, velmark, "RoleContent", real)
+        return calls
+
+    def test_answers_are_built_with_exact_keywords(self):
+        """The answer must get name, roles, permissions in that order, and each permission as obj then act."""
+        calls = self.capture()
+        doc = velmark.Velmark(name="app")
+        doc.get_role_contents("admin")
+        doc.get_role_contents(role_name="root", _acl=object())
+        doc.get_implicit_permissions_for_roles(["admin"])
+        self.assertEqual(calls, [[("name", "admin"), ("roles", ["root"]), ("permissions", [])],
+                                 [("name", "root"), ("roles", []), ("permissions", [perm("*", "*")])],
+                                 [("name", "admin"), ("permissions", [perm("*", "*")])]])
+        self.assertEqual([list(calls[i][-1][1][0]) for i in (1, 2)], [["obj", "act"]] * 2)
+
+    def test_role_contents_follow_the_stored_lists(self):
+        """Direct contents must follow the stored lists, repeats included, ignoring the graph and inheritance."""
+        doc = make_doc([("a", "c"), ("b", "x"), ("a", "b"), ("a", "c")],
+                       [("a", "o2", "w"), ("c", "o9", "r"), ("a", "o1", "r"), ("a", "o2", "w")])
+        doc.dag["a"].append("public")
+        self.assertEqual(doc.get_role_contents("a").to_display(), {"name": "a", "roles": ["c", "b", "c"],
+                         "permissions": [perm("o2", "w"), perm("o1", "r"), perm("o2", "w")]})
+
+    def test_implicit_permissions_follow_graph_key_order(self):
+        """Permissions must come once each in graph key order, and public's only to those asking for it."""
+        # Keys: a, b, ("o2","w"), ("o1","r"); a walk from a meets b's ("o1","r") first.
+        doc = make_doc([("a", "b")], [("a", "o2", "w"), ("b", "o1", "r"), ("b", "o2", "w"),
+                                      ("c", "o3", "x"), ("public", "p", "v")])
+        calls, both = self.capture(), [perm("o2", "w"), perm("o1", "r")]
+        for names, joined, permissions in [
+                (["a"], "a", both), (["b", "a", "b"], "b,a,b", both), ("ab", "a,b", both),
+                (["c", "a"], "c,a", both + [perm("o3", "x")]), ([], "", []),
+                (["stranger", "a"], "stranger,a", both), (["a", "public"], "a,public", both + [perm("p", "v")]),
+                (iter(["a", "late"]), "", [])]:   # a one-shot iterator is used up before any walk
+            with self.subTest(joined=joined):
+                doc.get_implicit_permissions_for_roles(names)
+                self.assertEqual(calls[-1], [("name", joined), ("permissions", permissions)])
+        # Unknown names become graph keys in memory only.
+        self.assertEqual((list(doc.dag)[-2:], doc.dag["stranger"]), (["stranger", "late"], []))
+        self.assertEqual((len(doc.groups), len(doc.policies)), (1, 5))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,68 @@
+"""The depth-first walk over the role graph and the cycle check built on it."""
+
+import unittest
+
+import velmark
+
+# A diamond a -> b, c -> d that loops back to a; d holds a permission, e stands apart.
+GROUPS = [("a", "b"), ("a", "c"), ("b", "d"), ("c", "d"), ("d", "a")]
+POLICIES = [("d", "doc", "read"), ("e", "doc", "write")]
+
+
+def make_doc(groups=GROUPS, cls=velmark.Velmark):
+    return cls(name="app", groups=[velmark.Group(child=c, parent=p) for c, p in groups],
+               policies=[velmark.Policy(sub=s, obj=o, act=a) for s, o, a in POLICIES])
+
+
+class RecordingWalk(velmark.Velmark):
+    def _dfs(self, start, discovered):
+        self.entered.append((start, id(discovered)))
+        return super()._dfs(start, discovered)
+
+
+class WalkTest(unittest.TestCase):
+
+    def test_marks_what_is_reached_in_the_callers_mapping(self):
+        """A query reading its own mapping after the walk must see exactly the reached nodes."""
+        doc = velmark.Velmark(name="app")
+        marks = dict.fromkeys(doc.dag, False)
+        self.assertIs(doc._dfs("admin", marks), marks)
+        self.assertEqual(list(marks.items()),
+                         [("admin", True), ("root", True), (("*", "*"), True), ("public", False)])
+        # An unknown start is marked first, then named in the KeyError; the graph stays as it was.
+        with self.assertRaises(KeyError) as caught:
+            doc._dfs("ghost", marks)
+        self.assertEqual((caught.exception.args, marks["ghost"]), (("ghost",), True))
+        self.assertNotIn("ghost", doc.dag)
+
+    def test_overriding_walk_is_entered_once_per_node_in_pre_order(self):
+        """A hooked walk must see each node once, depth first, with the caller's mapping, and mark all it reaches."""
+        doc = make_doc(cls=RecordingWalk)
+        doc.entered, marks = [], dict.fromkeys(doc.dag, False)
+        marks["e"] = True   # a marked start is still scanned, and walks sharing a mapping add up
+        doc._dfs("e", marks)
+        self.assertIs(doc._dfs("a", marks), marks)
+        self.assertEqual(doc.entered, [(n, id(marks)) for n in
+                                       ["e", ("doc", "write"), "a", "b", "d", ("doc", "read"), "c"]])
+        self.assertEqual(marks, {node: node != "public" for node in doc.dag})
+
+
+class CycleCheckTest(unittest.TestCase):
+
+    def test_refuses_self_direct_and_transitive_cycles(self):
+        """No containment closing a loop may be reported safe; the child becomes a key whatever happens."""
+        doc = make_doc([("a", "b"), ("b", "c")])
+        for child, parent, safe in [("c", "a", False), ("b", "a", False), ("b", "b", False),
+                                    ("lone", "lone", False), ("a", "c", True), ("new", "a", True)]:
+            with self.subTest(child=child, parent=parent):
+                self.assertIs(doc._check_new_group(velmark.Group(child=child, parent=parent)), safe)
+                self.assertIn(child, doc.dag)
+        with self.assertRaises(KeyError) as caught:
+            doc._check_new_group(velmark.Group(child="orphan", parent="ghost"))
+        self.assertEqual(caught.exception.args, ("ghost",))
+        self.assertEqual([doc.dag[n] for n in ("a", "lone", "new", "orphan")], [["b"], [], [], []])
+        self.assertEqual((list(doc.dag)[-1], "ghost" in doc.dag, len(doc.groups)), ("orphan", False, 2))
+
+
+if __name__ == "__main__":
+    unittest.main()
