@@ -96,26 +96,7 @@ PyObject* set_role_permissions_body(PyObject* function, PyObject* const* args) {
 }
 
 PyObject* add_permissions_body(PyObject* function, PyObject* const* args) {
-    PyObject* self = args[0];
-    PyObject* sub = args[1];
-    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
-    if (!iterator) return nullptr;
-    while (Ref permission = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref new_policy = policy_for(function, sub, permission.get());
-        if (!new_policy) return nullptr;
-        // The stored list is read afresh for each item, so an item that
-        // repeats an earlier one of the same call is found there.
-        Ref policies = get_attr(self, names.policies);
-        if (!policies) return nullptr;
-        int stored = sequence_contains(policies.get(), new_policy.get());
-        if (stored < 0) return nullptr;
-        if (stored > 0) continue;
-        if (!call_method(self, names.dag_add_policy, {new_policy.get()})) return nullptr;
-        policies = get_attr(self, names.policies);
-        if (!policies || append_item(policies.get(), new_policy.get()) < 0) return nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_NONE;
+    return add_new_records(function, args, policy_for, nullptr, names.policies, names.dag_add_policy);
 }
 
 PyObject* set_sub_permissions_body(PyObject* function, PyObject* const* args) {
@@ -127,23 +108,13 @@ PyObject* set_sub_permissions_body(PyObject* function, PyObject* const* args) {
         PyErr_SetNone(PyExc_AssertionError);
         return nullptr;
     }
-    Ref new_policies = Ref::steal(PyList_New(0));
-    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
-    if (!new_policies || !iterator) return nullptr;
-    while (Ref permission = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref policy = policy_for(function, sub, permission.get());
-        if (!policy || PyList_Append(new_policies.get(), policy.get()) < 0) return nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
+    Ref new_policies = records_for(function, sub, args[2], policy_for);
+    if (!new_policies) return nullptr;
 
     // A role that is not in the graph cannot take new permissions there;
     // refuse before the stored list is rewritten, so a failed call changes
     // nothing that a later save could store.
-    Ref graph_object = read_graph(self);
-    if (!graph_object) return nullptr;
-    Py_hash_t sub_hash = PyObject_Hash(sub);
-    if (sub_hash == -1) return nullptr;
-    int known = Mapping(graph_object).contains(sub, sub_hash);
+    int known = graph_has(self, sub);
     if (known < 0) return nullptr;
     bool replacing = PyList_GET_SIZE(new_policies.get()) > 0;
     if (replacing && known == 0) {

@@ -56,40 +56,14 @@ PyObject* set_role_sub_roles_body(PyObject*, PyObject* const* args) {
 }
 
 PyObject* add_groups_body(PyObject* function, PyObject* const* args) {
-    PyObject* self = args[0];
-    PyObject* child = args[1];
-    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
-    if (!iterator) return nullptr;
-    while (Ref parent = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref new_group = group_for(function, child, parent.get());
-        if (!new_group) return nullptr;
-        Ref groups = get_attr(self, names.groups);
-        if (!groups) return nullptr;
-        int stored = sequence_contains(groups.get(), new_group.get());
-        if (stored < 0) return nullptr;
-        if (stored > 0) continue;
-        int passed = passes_cycle_check(self, new_group.get());
-        if (passed < 0) return nullptr;
-        if (passed == 0) continue;
-        if (!call_method(self, names.dag_add_group, {new_group.get()})) return nullptr;
-        groups = get_attr(self, names.groups);
-        if (!groups || append_item(groups.get(), new_group.get()) < 0) return nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_NONE;
+    return add_new_records(function, args, group_for, passes_cycle_check, names.groups, names.dag_add_group);
 }
 
 PyObject* set_sub_groups_body(PyObject* function, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* child = args[1];
-    Ref new_groups = Ref::steal(PyList_New(0));
-    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
-    if (!new_groups || !iterator) return nullptr;
-    while (Ref parent = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref group = group_for(function, child, parent.get());
-        if (!group || PyList_Append(new_groups.get(), group.get()) < 0) return nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
+    Ref new_groups = records_for(function, child, args[2], group_for);
+    if (!new_groups) return nullptr;
 
     Ref groups = get_attr(self, names.groups);
     Ref old_groups = groups ? records_where(groups.get(), names.child, child, Py_EQ) : Ref();
@@ -99,11 +73,7 @@ PyObject* set_sub_groups_body(PyObject* function, PyObject* const* args) {
     if (!others || PyObject_SetAttr(self, names.groups, others.get()) < 0) return nullptr;
 
     if (PyList_GET_SIZE(new_groups.get()) == 0) {
-        Ref graph_object = read_graph(self);
-        if (!graph_object) return nullptr;
-        Py_hash_t child_hash = PyObject_Hash(child);
-        if (child_hash == -1) return nullptr;
-        int known = Mapping(graph_object).contains(child, child_hash);
+        int known = graph_has(self, child);
         if (known < 0 || (known > 0 && !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
             return nullptr;
         }

@@ -145,9 +145,52 @@ int Mapping::set(PyObject* key, Py_hash_t hash, PyObject* value) const {
 
 Ref read_graph(PyObject* self) { return get_attr(self, names.dag); }
 
+int graph_has(PyObject* self, PyObject* node) {
+    Ref graph = read_graph(self);
+    if (!graph) return -1;
+    Py_hash_t hash = PyObject_Hash(node);
+    return hash == -1 ? -1 : Mapping(graph).contains(node, hash);
+}
+
 }  // namespace velmark
 
 namespace velmark {
+
+Ref records_for(PyObject* function, PyObject* owner, PyObject* items, RecordBuilder build) {
+    Ref records = Ref::steal(PyList_New(0));
+    Ref iterator = Ref::steal(PyObject_GetIter(items));
+    if (!records || !iterator) return Ref();
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref record = build(function, owner, item.get());
+        if (!record || PyList_Append(records.get(), record.get()) < 0) return Ref();
+    }
+    if (PyErr_Occurred()) return Ref();
+    return records;
+}
+
+PyObject* add_new_records(PyObject* function, PyObject* const* args, RecordBuilder build, RecordGate gate,
+                          PyObject* list_name, PyObject* dag_add) {
+    PyObject* self = args[0];
+    Ref iterator = Ref::steal(PyObject_GetIter(args[2]));
+    if (!iterator) return nullptr;
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref record = build(function, args[1], item.get());
+        if (!record) return nullptr;
+        Ref stored_records = get_attr(self, list_name);
+        if (!stored_records) return nullptr;
+        int stored = sequence_contains(stored_records.get(), record.get());
+        if (stored < 0) return nullptr;
+        if (stored > 0) continue;
+        int accepted = gate != nullptr ? gate(self, record.get()) : 1;
+        if (accepted < 0) return nullptr;
+        if (accepted == 0) continue;
+        if (!call_method(self, dag_add, {record.get()})) return nullptr;
+        stored_records = get_attr(self, list_name);
+        if (!stored_records || append_item(stored_records.get(), record.get()) < 0) return nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+}
 
 PyObject* update_and_answer(PyObject* self, PyObject* internal_method, PyObject* role_name, PyObject* items) {
     if (!call_method(self, internal_method, {role_name, items}) || !call_method(self, names.save, {})) return nullptr;

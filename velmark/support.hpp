@@ -79,9 +79,29 @@ private:
 // The document's role graph, read through its attribute.
 Ref read_graph(PyObject* self);
 
+// Whether `node` is a key of the document's role graph: 1, 0, or -1 on error.
+int graph_has(PyObject* self, PyObject* node);
+
 }  // namespace velmark
 
 namespace velmark {
+
+// Builds the record of one update item for the role `owner` (a `Policy`
+// from a permission, a `Group` from a sub-role name).
+using RecordBuilder = Ref (*)(PyObject* function, PyObject* owner, PyObject* item);
+// Whether a new record may join: 1 yes, 0 skip it silently, -1 error.
+using RecordGate = int (*)(PyObject* self, PyObject* record);
+
+// [build(function, owner, item) for item in items]
+Ref records_for(PyObject* function, PyObject* owner, PyObject* items, RecordBuilder build);
+
+// The add path both updates share: for each item of args[2] in order, the
+// record for the role args[1]; one equal to a record stored in `list_name`
+// (read afresh each time, so repeats within one call are found) or refused
+// by `gate` is skipped; any other goes into the graph through
+// self.<dag_add>(record), then onto the end of the stored list.
+PyObject* add_new_records(PyObject* function, PyObject* const* args, RecordBuilder build, RecordGate gate,
+                          PyObject* list_name, PyObject* dag_add);
 
 // The tail every public update shares: self.<internal>(role_name, items),
 // then self.save(), then self.get_role_contents(role_name=role_name).
