@@ -70,8 +70,3 @@ def memory_growth(action, repeat=10000, warmup=200):
     finally:
         tracemalloc.stop()
 
-
-def rss_kib():
-    """Resident set size of this process, in KiB."""
-    with open("/proc/self/status") as handle:
-        return next((int(line.split()[1]) for line in handle if line.startswith("VmRSS:")), 0)

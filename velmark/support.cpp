@@ -6,8 +6,22 @@
 
 namespace velmark {
 
+namespace {
+
+// The calls the methods make take three arguments at most.
+constexpr size_t max_call_args = 4;
+
+bool fits(size_t count) {
+    if (count <= max_call_args) return true;
+    PyErr_SetString(PyExc_SystemError, "too many arguments for an internal call");
+    return false;
+}
+
+}  // namespace
+
 Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args) {
-    PyObject* stack[4];
+    if (!fits(args.size() + 1)) return Ref();
+    PyObject* stack[max_call_args];
     stack[0] = self;
     size_t nargs = 1;
     for (PyObject* arg : args) stack[nargs++] = arg;
@@ -15,7 +29,8 @@ Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*>
 }
 
 Ref call_keywords(PyObject* callable, PyObject* kwnames, std::initializer_list<PyObject*> values) {
-    PyObject* stack[4];
+    if (!fits(values.size())) return Ref();
+    PyObject* stack[max_call_args];
     size_t count = 0;
     for (PyObject* value : values) stack[count++] = value;
     return Ref::steal(PyObject_Vectorcall(callable, stack, 0, kwnames));
