@@ -143,6 +143,7 @@ PyObject* dag_generate_body(PyObject*, PyObject* const* args) {
     if (!graph_object) return nullptr;
     Mapping graph(graph_object);
     Py_hash_t hash = PyObject_Hash(names.public_role);
+    if (hash == -1) return nullptr;
     int present = graph.contains(names.public_role, hash);
     if (present < 0) return nullptr;
     if (present == 0) {

@@ -53,7 +53,8 @@ PyObject* failure_locals(FunctionObject* f, PyObject* const* args) {
 void add_failure_entry(FunctionObject* f, PyObject* const* args) {
     PendingError pending;
     if (f->entry_code == nullptr) {
-        f->entry_code = entry_code_new(PyUnicode_AsUTF8(f->filename), f->def->name, f->def->body_line);
+        const char* filename = PyUnicode_AsUTF8(f->filename);
+        if (filename != nullptr) f->entry_code = entry_code_new(filename, f->def->name, f->def->body_line);
     }
     Ref locals = Ref::steal(failure_locals(f, args));
     PyErr_Clear();

@@ -25,7 +25,9 @@ void add_traceback_entry(PyObject* code, PyObject* globals, PyObject* locals) {
     }
     frame->f_lineno = code_object->co_firstlineno;
     pending.restore();
-    PyTraceBack_Here(frame);
+    // On failure the interpreter keeps the original error pending, chained
+    // to its own; either way an error passes on, so the result is not needed.
+    (void)PyTraceBack_Here(frame);
     Py_DECREF(frame);
 }
 
