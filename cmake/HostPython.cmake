@@ -101,11 +101,7 @@ function(_host_python_find out_var)
 
   # Every python3.9 on PATH, not just the first: an earlier entry is often a
   # pyenv shim that refuses to run.
-  if(CMAKE_HOST_WIN32)
-    set(path_dirs "$ENV{PATH}")
-  else()
-    string(REPLACE ":" ";" path_dirs "$ENV{PATH}")
-  endif()
+  string(REPLACE ":" ";" path_dirs "$ENV{PATH}")
   set(path_hits 0)
   foreach(dir IN LISTS path_dirs)
     if(dir STREQUAL "")

@@ -3,6 +3,7 @@
 import time
 import unittest
 
+import util
 import velmark
 
 DEPTH = 1000000
@@ -34,6 +35,22 @@ class DeepChainTest(unittest.TestCase):
         self.assertIs(doc._dfs(top, marks), marks)
         self.assertEqual([node for node, seen in marks.items() if not seen], ["public"])
         self.assertLess(time.monotonic() - started, TIME_LIMIT)
+
+    @unittest.skipIf(util.SANITIZED, "ASan's shadow memory does not fit under an address-space limit")
+    def test_walk_without_room_for_its_stack_raises_memory_error(self):
+        """A walk whose own stack cannot grow must fail with MemoryError and leave a working interpreter."""
+        done = util.run_python("""
+            import util, velmark
+            length, doc = %d, velmark.Velmark(policies=[], groups=[])
+            doc.dag = {"r" + str(i): ["r" + str(i + 1)] if i < length else [] for i in range(length + 1)}
+            marks = dict.fromkeys(doc.dag, False)
+            try:
+                util.with_address_space_headroom(lambda: doc._dfs("r0", marks))
+            except MemoryError:
+                print("MemoryError", marks["r0"], doc._dfs("r" + str(length), {}))
+            """ % (2 * DEPTH), [util.BUILD_DIR, util.STANDINS, util.HERE])
+        self.assertEqual((done.returncode, done.stdout), (0, "MemoryError True {'r%d': True}\n" % (2 * DEPTH)),
+                         done.stderr[-3000:])
 
 
 if __name__ == "__main__":

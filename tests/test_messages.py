@@ -95,6 +95,18 @@ class ModuleTest(unittest.TestCase):
             for name in names.split()}
         self.assertEqual({name: value for name, value in vars(messages).items() if not name.startswith("__")}, expected)
 
+    def test_first_import_from_many_threads_gets_the_finished_module(self):
+        """Threads importing at once must wait for the one running the start-up, never take the module half-made."""
+        runs = util.run_many(util.RACING_IMPORT % ("messages", ["AppNameField", "UserBasicInfo"]),
+                             [util.BUILD_DIR, util.STANDINS], 20)
+        self.assertEqual([(run.returncode, run.stdout, run.stderr[-300:]) for run in runs],
+                         [(0, "False []\n", "")] * 20)
+
+    def test_initialiser_copies_and_pickles_as_itself(self):
+        """Copying or pickling the method must give back the very same function, as for a Python method."""
+        for copied in util.copies(AppNameField.__init__):
+            self.assertIs(copied, AppNameField.__init__)
+
     def test_failed_imports(self):
         """A missing name or failing field must fail the import at its line, leave no module, and allow a retry."""
         done = util.run_python("""

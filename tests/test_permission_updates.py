@@ -39,6 +39,11 @@ class RepeatingKeys:
         return key
 
 
+class BadKeys(RepeatingKeys):
+    def keys(self):
+        return 5
+
+
 class PermissionUpdatesTest(unittest.TestCase):
 
     def test_add_puts_each_new_permission_in_once(self):
@@ -91,14 +96,15 @@ class PermissionUpdatesTest(unittest.TestCase):
         doc.policies = list(doc.policies)
         method = velmark.AclItem.from_display
         prefix = "%s.%s() " % (method.__module__, method.__qualname__)
-        for item, text in [(["obj", "act"], "argument after ** must be a mapping, not list"),
-                           (None, "argument after ** must be a mapping, not NoneType"),
-                           (RepeatingKeys(), "got multiple values for keyword argument 'obj'")]:
+        for item, text in [(["obj", "act"], prefix + "argument after ** must be a mapping, not list"),
+                           (None, prefix + "argument after ** must be a mapping, not NoneType"),
+                           (RepeatingKeys(), prefix + "got multiple values for keyword argument 'obj'"),
+                           (BadKeys(), "BadKeys.keys() returned a non-iterable (type int)")]:
             for update in (doc.add_role_permissions, doc.set_role_permissions):
                 with self.subTest(text=text, update=update.__name__):
                     with self.assertRaises(TypeError) as caught:
                         update("admin", [perm("doc", "read"), item])
-                    self.assertEqual((str(caught.exception), state(doc)), (prefix + text, before))
+                    self.assertEqual((str(caught.exception), state(doc)), (text, before))
         # A role the graph learned from a query is known all the same.
         doc.get_implicit_permissions_for_roles(["ghost"])
         doc.set_role_permissions("ghost", [perm("doc", "read")])

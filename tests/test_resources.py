@@ -125,3 +125,25 @@ class NoCrashTest(unittest.TestCase):
         done = util.run_python("import test_resources as t; t.probe()", [util.HERE, util.BUILD_DIR, util.STANDINS])
         self.assertEqual((done.returncode, done.stdout), (0, "18 methods\n"), done.stderr[-3000:])
 
+    def test_daemon_threads_busy_at_exit_never_crash(self):
+        """Threads still updating and querying a shared document while the interpreter shuts down must not crash it."""
+        runs = util.run_many("""
+            import threading, time, velmark
+            class Quiet(velmark.Velmark):
+                def save(self):
+                    pass
+            doc, perms = Quiet(name="app"), [{"obj": "doc", "act": "read"}, {"obj": "page", "act": "view"}]
+            def churn():
+                while True:
+                    try:
+                        doc.add_role_permissions("admin", perms)
+                        doc.set_role_sub_roles("admin", ["root"])
+                        doc.get_implicit_permissions_for_roles(["admin", "root"])
+                    except Exception:
+                        pass
+            for _ in range(8):
+                threading.Thread(target=churn, daemon=True).start()
+            time.sleep(0.05)
+            """, [util.BUILD_DIR, util.STANDINS], count=100)
+        self.assertEqual([(run.returncode, run.stderr[-300:]) for run in runs if run.returncode], [])
+

@@ -97,6 +97,21 @@ class TestRoleGraph(unittest.TestCase):
                 getattr(doc, method)("nobody", records)
             self.assertEqual((caught.exception.args, graph(doc)), (("nobody",), graph(rich())))
 
+    def test_adds_find_new_roles_by_membership(self):
+        """A graph that answers lookups of missing roles must still get every new role as a key, with its edge."""
+        class Lenient(dict):
+            def __missing__(self, role):   # answers without storing
+                return []
+
+        self.addCleanup(orvek_engine.clear_store)
+        doc = Velmark()
+        doc.dag = Lenient(doc.dag)
+        doc._dag_add_policy(Policy(sub="new", obj="o", act="a"))
+        doc._dag_add_group(Group(child="new2", parent="root"))
+        doc.add_role_permissions("new3", [{"obj": "o", "act": "a"}])
+        self.assertEqual(graph(doc), DEFAULT_GRAPH + [("new", [("o", "a")]), (("o", "a"), []), ("new2", ["root"]),
+                                                      ("new3", [("o", "a")])])
+
     def test_adds_append_in_order_and_refuse_unhashable_values_cleanly(self):
         """Adds never duplicate an edge, and a malformed record must leave no stray successor."""
         doc = Velmark()

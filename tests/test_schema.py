@@ -1,9 +1,11 @@
 """What the class statements hand to the engine, and the method objects."""
 
+import copy
 import inspect
 import traceback
 import unittest
 
+import util
 import velmark
 from orvek_engine import AclItem
 from velmark import Group, Policy, RoleContent
@@ -102,6 +104,14 @@ class TestSchema(unittest.TestCase):
             names = [frame.f_code.co_name for frame, _ in traceback.walk_tb(error.__traceback__)]
         self.assertEqual((message, names[1:]), ("unhashable type: 'list'",
                                                 ["__init__", "_dag_generate", "_dag_add_group"]))
+
+    def test_methods_copy_and_pickle_as_themselves(self):
+        """Copying or pickling a method, alone or inside a structure, must give back the very same function."""
+        method, walk = velmark.Velmark.get_role_contents, vars(velmark.Velmark)["_dfs"]
+        for copied in util.copies(method):
+            self.assertIs(copied, method)
+        self.assertIs(copy.deepcopy({"f": velmark.Velmark._dfs})["f"], walk)
+        self.assertFalse(hasattr(walk, "__vectorcalloffset__"))
 
     def test_documentation_strings_are_the_systems_own(self):
         """Help texts that tools show must be exactly the system's own words."""

@@ -124,6 +124,46 @@ report += [m.__name__, sys.modules.get("velmark") is m, hasattr(m, "Velmark"), m
         self.assertEqual(report, ["pkg.velmark", True, False, "pkg.velmark", "pkg.velmark",
                                   "velmark", True, True, None])
 
+    def test_first_import_from_many_threads_gets_the_finished_module(self):
+        """Threads importing at once must wait for the one running the start-up, never take the module half-made."""
+        runs = util.run_many(util.RACING_IMPORT % ("velmark", ["Velmark"]), [util.BUILD_DIR, util.STANDINS], 20)
+        self.assertEqual([(run.returncode, run.stdout, run.stderr[-300:]) for run in runs],
+                         [(0, "False []\n", "")] * 20)
+
+    def test_names_come_from_the_module_then_the_interpreters_builtins(self):
+        """Neither the start-up nor a method may take a name from the builtins of the frame that called it."""
+        done = util.run_python("""
+            import builtins, ctypes
+            trapped, made = [], []
+            def trap(name, *args):   # records, then imports as the interpreter would
+                trapped.append(name)
+                return builtins.__import__(name, *args)
+            def run(code, frame_builtins, **names):
+                scope = dict(names, __builtins__=frame_builtins)
+                try:
+                    exec(code, scope)
+                except Exception as exc:
+                    return "%%s: %%s" %% (type(exc).__name__, exc)
+                return scope.get("result")
+            entry = ctypes.PyDLL(%r).PyInit_velmark
+            entry.restype = ctypes.py_object
+            started = run("result = entry()", {"__import__": trap}, entry=entry)
+            import velmark
+            class Marker(velmark.Policy):
+                def __init__(self, **fields):
+                    made.append(fields)
+                    super().__init__(**fields)
+            del velmark.Policy
+            report = [trapped, started is velmark] + [
+                run("velmark.Velmark()", frame_builtins, velmark=velmark) for frame_builtins in ({"Policy": Marker}, 42)]
+            builtins.Policy = Marker
+            print(report, run("result = velmark.Velmark().policies", {}, velmark=velmark), made)
+            """ % util.built_module_path("velmark"), [util.BUILD_DIR, util.STANDINS])
+        error, policy = "NameError: name 'Policy' is not defined", {"sub": "root", "obj": "*", "act": "*"}
+        # Only line 1 imports through the caller's hook: the interpreter's own module import does so.
+        printed = "%s [Marker(sub='root', obj='*', act='*')] %s\n" % ([["__future__"], True, error, error], [policy])
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, printed, ""))
+
     def test_failure_passes_unchanged_and_leaves_nothing_registered(self):
         """A broken outside package must give the host its own error at its line, and no module."""
         for files, error, message, line, trail, partial in FAILURES:

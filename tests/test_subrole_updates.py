@@ -3,6 +3,7 @@
 import copy
 import unittest
 
+import util
 import velmark
 
 # admin holds a permission and contains root and x; top contains admin; editor contains viewer.
@@ -24,9 +25,19 @@ class TracingDoc(velmark.Velmark):
         return super()._check_new_group(new_group)
 
 
-def make_doc():
-    return TracingDoc(name="app", groups=[velmark.Group(child=c, parent=p) for c, p in GROUPS],
-                      policies=[velmark.Policy(sub=s, obj=o, act=a) for s, o, a in POLICIES])
+class Fragile(list):
+    def extend(self, items):
+        raise OSError("disk")
+
+
+class BrittleDoc(TracingDoc):
+    def __setattr__(self, name, value):   # once built, every stored list given to it refuses to grow
+        super().__setattr__(name, Fragile(value) if name == "groups" and "dag" in vars(self) else value)
+
+
+def make_doc(cls=TracingDoc):
+    return cls(name="app", groups=[velmark.Group(child=c, parent=p) for c, p in GROUPS],
+               policies=[velmark.Policy(sub=s, obj=o, act=a) for s, o, a in POLICIES])
 
 
 def stored(doc):
@@ -85,6 +96,29 @@ class SubRoleUpdatesTest(unittest.TestCase):
             doc.set_role_sub_roles("admin", ["viewer", "ghost", "root"])
         self.assertEqual((caught.exception.args, stored(doc), doc.dag, doc.saves),
                          (("ghost",), moved, graph, 1))
+
+    def test_failed_restore_raises_its_own_error_chained_to_the_checks(self):
+        """When putting the old records back fails, that error must surface, the check's error as its context."""
+        doc = make_doc(BrittleDoc)
+        with self.assertRaises(OSError) as caught:
+            doc.set_role_sub_roles("admin", ["viewer", "ghost"])
+        context = caught.exception.__context__
+        self.assertEqual((caught.exception.args, type(context), context.args), (("disk",), KeyError, ("ghost",)))
+        self.assertEqual((doc.checked, stored(doc), doc.dag["admin"], doc.saves),
+                         (("viewer", "ghost"), OTHERS, ADMIN_EDGES, 0))
+
+    def test_save_recursing_into_the_update_ends_in_recursion_error(self):
+        """An update re-entered through a C-level wrapper must stop at the recursion limit."""
+        done = util.run_python("""
+            import functools, velmark
+            doc = velmark.Velmark()
+            doc.save = functools.partial(velmark.Velmark.set_role_sub_roles, doc, "admin", ["root"])
+            try:
+                doc.set_role_sub_roles("admin", ["root"])
+            except RecursionError as exc:
+                print(str(exc).startswith("maximum recursion depth exceeded"), doc.dag["admin"])
+            """, [util.BUILD_DIR, util.STANDINS])
+        self.assertEqual((done.returncode, done.stdout), (0, "True ['root']\n"), done.stderr[-3000:])
 
 
 if __name__ == "__main__":

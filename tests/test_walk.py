@@ -1,7 +1,9 @@
 """The depth-first walk over the role graph and the cycle check built on it."""
 
+import types
 import unittest
 
+import util
 import velmark
 
 # A diamond a -> b, c -> d that loops back to a; d holds a permission, e stands apart.
@@ -45,6 +47,54 @@ class WalkTest(unittest.TestCase):
         self.assertEqual(doc.entered, [(n, id(marks)) for n in
                                        ["e", ("doc", "write"), "a", "b", "d", ("doc", "read"), "c"]])
         self.assertEqual(marks, {node: node != "public" for node in doc.dag})
+
+    def test_start_is_marked_first_and_the_walk_read_only_for_unmarked_successors(self):
+        """Any object with a graph can be walked; a missing graph or walk fails with the start marked."""
+        walk, other = velmark.Velmark._dfs, types.SimpleNamespace(dag={"a": ["b"], "b": []})
+        marks = {"a": False, "b": True}
+        self.assertIs(walk(other, "a", marks), marks)
+        self.assertEqual(marks, {"a": True, "b": True})
+        for target, marks, missing, left in [(types.SimpleNamespace(), {}, "dag", {"a": True}),
+                                             (other, {"a": False, "b": False}, "_dfs", {"a": True, "b": False})]:
+            with self.assertRaises(AttributeError) as caught:
+                walk(target, "a", marks)
+            self.assertEqual((str(caught.exception), marks),
+                             ("'types.SimpleNamespace' object has no attribute %r" % missing, left))
+
+    def test_recursing_through_a_wrapped_walk_ends_in_recursion_error(self):
+        """A walk re-entered through a C-level wrapper at every node must stop at the recursion limit."""
+        done = util.run_python("""
+            import functools, velmark
+            class Wrapped(velmark.Velmark):
+                _dfs = functools.partialmethod(velmark.Velmark._dfs)
+            doc = Wrapped(policies=[], groups=[])
+            doc.dag = {"r%d" % i: ["r%d" % (i + 1)] if i < 50000 else [] for i in range(50001)}
+            try:
+                doc._dfs("r0", dict.fromkeys(doc.dag, False))
+            except RecursionError as exc:
+                print(str(exc).startswith("maximum recursion depth exceeded"), doc._dfs("r50000", {})["r50000"])
+            """, [util.BUILD_DIR, util.STANDINS])
+        self.assertEqual((done.returncode, done.stdout), (0, "True True\n"), done.stderr[-3000:])
+
+    @unittest.skipIf(util.SANITIZED, "ASan's shadow memory does not fit under an address-space limit")
+    def test_walk_that_never_keeps_a_mark_ends_in_memory_error(self):
+        """A walk around a cycle whose marks are lost must fail with MemoryError, the interpreter intact."""
+        done = util.run_python("""
+            import util, velmark
+            class Forgetful:
+                def __setitem__(self, node, mark):
+                    pass
+                def __getitem__(self, node):
+                    return False
+            doc = velmark.Velmark(policies=[], groups=[])
+            doc.dag = {"a": ["b"], "b": ["a"]}
+            try:
+                util.with_address_space_headroom(lambda: doc._dfs("a", Forgetful()))
+            except MemoryError:
+                print("MemoryError", doc._dfs("a", dict.fromkeys("ab", False)))
+            """, [util.BUILD_DIR, util.STANDINS, util.HERE])
+        self.assertEqual((done.returncode, done.stdout), (0, "MemoryError {'a': True, 'b': True}\n"),
+                         done.stderr[-3000:])
 
 
 class CycleCheckTest(unittest.TestCase):

@@ -1,15 +1,21 @@
+import copy
 import gc
 import os
+import pickle
+import resource
 import shutil
 import subprocess
 import sys
 import tempfile
 import textwrap
 import tracemalloc
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STANDINS = os.path.join(os.path.dirname(HERE), "standins")
 BUILD_DIR = os.environ.get("VELMARK_BUILD_DIR", "")
+# The sanitizer build preloads ASan, whose shadow memory rules out any address-space limit.
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def built_module_path(name):
@@ -25,6 +31,52 @@ def run_python(code, path, timeout=300):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(path))
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
+
+
+def run_many(code, path, count, workers=8, timeout=300):
+    """Runs `code` in `count` fresh interpreters, `workers` at a time; their outcomes in order."""
+    with ThreadPoolExecutor(workers) as pool:
+        return list(pool.map(lambda _: run_python(code, path, timeout), range(count)))
+
+
+# Sixteen threads import a module at once, then read names from it; prints whether importlib was
+# loaded beforehand (the module's start-up must be the one to load it) and what no thread could read.
+RACING_IMPORT = """
+import sys, threading
+preloaded, barrier, missing = "importlib" in sys.modules, threading.Barrier(16), set()
+def load():
+    barrier.wait()
+    try:
+        module = __import__(%r)
+        for name in %r:
+            getattr(module, name)
+    except AttributeError as exc:
+        missing.add(str(exc))
+threads = [threading.Thread(target=load) for _ in range(16)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+print(preloaded, sorted(missing))
+"""
+
+
+def with_address_space_headroom(call, headroom=16 << 20):
+    """Runs `call` with the address space capped `headroom` bytes above what the process maps now."""
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) << 10 for line in status if line.startswith("VmSize:"))
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (size + headroom, hard))
+    try:
+        return call()
+    finally:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+
+
+def copies(value):
+    """`value` copied, deep-copied, and sent through pickle with every protocol."""
+    return [copy.copy(value), copy.deepcopy(value)] + [
+        pickle.loads(pickle.dumps(value, protocol)) for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
 
 
 class PackageSandbox:

@@ -12,6 +12,23 @@
 namespace velmark {
 namespace {
 
+// list(item.keys()), all keys taken before any value is read, as the
+// interpreter merges a `**` mapping, and with its message for keys that
+// cannot be iterated.
+Ref key_list(PyObject* item, PyObject* keys_method) {
+    Ref keys = Ref::steal(PyObject_CallNoArgs(keys_method));
+    if (!keys) return Ref();
+    Ref iterator = Ref::steal(PyObject_GetIter(keys.get()));
+    if (!iterator) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Format(PyExc_TypeError, "%.200s.keys() returned a non-iterable (type %.200s)",
+                         Py_TYPE(item)->tp_name, Py_TYPE(keys.get())->tp_name);
+        }
+        return Ref();
+    }
+    return Ref::steal(PySequence_List(iterator.get()));
+}
+
 // The keyword dict that `f(**item)` would pass: an exact dict as it is; any
 // other mapping through its `keys`, with the interpreter's messages.
 Ref keywords_of(PyObject* callee, PyObject* item) {
@@ -27,11 +44,11 @@ Ref keywords_of(PyObject* callee, PyObject* item) {
         }
         return Ref();
     }
-    Ref keys = Ref::steal(PyObject_CallNoArgs(keys_method.get()));
-    Ref iterator = keys ? Ref::steal(PyObject_GetIter(keys.get())) : Ref();
+    Ref keys = key_list(item, keys_method.get());
     Ref keywords = Ref::steal(PyDict_New());
-    if (!iterator || !keywords) return Ref();
-    while (Ref key = Ref::steal(PyIter_Next(iterator.get()))) {
+    if (!keys || !keywords) return Ref();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+        Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
         int repeated = PyDict_Contains(keywords.get(), key.get());
         if (repeated < 0) return Ref();
         if (repeated > 0) {
@@ -45,7 +62,6 @@ Ref keywords_of(PyObject* callee, PyObject* item) {
         Ref value = Ref::steal(PyObject_GetItem(item, key.get()));
         if (!value || PyDict_SetItem(keywords.get(), key.get(), value.get()) < 0) return Ref();
     }
-    if (PyErr_Occurred()) return Ref();
     return keywords;
 }
 

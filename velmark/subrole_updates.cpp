@@ -30,7 +30,8 @@ int extend_stored_groups(PyObject* self, PyObject* records) {
 // Checks every new group in turn.  1 when all pass; 0 at the first refusal,
 // after which the role's old records are back at the end of `groups`.  On
 // an error they are put back as well before the error passes on, so a later
-// save cannot drop the role's containments.
+// save cannot drop the role's containments; if putting them back fails too,
+// that error is raised, with the check's as its context.
 int check_replacement(PyObject* self, PyObject* new_groups, PyObject* old_groups) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(new_groups); ++i) {
         Ref group = Ref::borrow(PyList_GET_ITEM(new_groups, i));
@@ -38,8 +39,8 @@ int check_replacement(PyObject* self, PyObject* new_groups, PyObject* old_groups
         if (passed > 0) continue;
         if (passed == 0) return extend_stored_groups(self, old_groups) < 0 ? -1 : 0;
         pyext::PendingError failure;
-        if (extend_stored_groups(self, old_groups) < 0) PyErr_Clear();
-        failure.restore();
+        (void)extend_stored_groups(self, old_groups);
+        failure.restore_as_context();
         return -1;
     }
     return 1;

@@ -134,9 +134,11 @@ void set_key_error(PyObject* key) { _PyErr_SetKeyError(key); }
 
 Ref Mapping::find(PyObject* key, Py_hash_t hash) const {
     if (exact_dict_) return Ref::borrow(_PyDict_GetItem_KnownHash(object_.get(), key, hash));
-    Ref value = Ref::steal(PyObject_GetItem(object_.get(), key));
-    if (!value && PyErr_ExceptionMatches(PyExc_KeyError)) PyErr_Clear();
-    return value;
+    // Membership first: a mapping may answer a subscript for a key it does
+    // not hold (a dict subclass's `__missing__`).
+    int present = PySequence_Contains(object_.get(), key);
+    if (present <= 0) return Ref();
+    return Ref::steal(PyObject_GetItem(object_.get(), key));
 }
 
 Ref Mapping::at(PyObject* key, Py_hash_t hash) const {
@@ -146,10 +148,20 @@ Ref Mapping::at(PyObject* key, Py_hash_t hash) const {
     return value;
 }
 
+int Mapping::truth_at(PyObject* key, Py_hash_t hash) const {
+    if (exact_dict_) {
+        // The bools answer without running code, so the borrowed value will do.
+        PyObject* value = _PyDict_GetItem_KnownHash(object_.get(), key, hash);
+        if (value == Py_True) return 1;
+        if (value == Py_False) return 0;
+    }
+    Ref value = at(key, hash);
+    return value ? truth(value.get()) : -1;
+}
+
 int Mapping::contains(PyObject* key, Py_hash_t hash) const {
     if (!exact_dict_) return PySequence_Contains(object_.get(), key);
-    Ref value = find(key, hash);
-    if (value) return 1;
+    if (_PyDict_GetItem_KnownHash(object_.get(), key, hash) != nullptr) return 1;
     return PyErr_Occurred() ? -1 : 0;
 }
 

@@ -68,6 +68,9 @@ public:
     Ref find(PyObject* key, Py_hash_t hash) const;
     // The value; KeyError(key) when absent.
     Ref at(PyObject* key, Py_hash_t hash) const;
+    // The truth of the value under `key` (1 or 0), -1 on error; KeyError(key)
+    // when absent.
+    int truth_at(PyObject* key, Py_hash_t hash) const;
     int contains(PyObject* key, Py_hash_t hash) const;
     int set(PyObject* key, Py_hash_t hash, PyObject* value) const;
 

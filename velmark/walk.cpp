@@ -46,14 +46,17 @@ struct Visit {
     }
 };
 
+// Walks on from a start that is already marked.  Each successor whose mark
+// is false is entered: here, when `_dfs` is our own, or through the
+// document's `_dfs` otherwise, which is looked up only once a successor needs
+// entering.
 class Walk {
 public:
-    Walk(PyObject* self, Ref graph, Ref marks, bool native)
-        : self_(self), graph_(std::move(graph)), marks_(std::move(marks)), native_(native) {}
+    Walk(PyObject* self, Mapping graph, Mapping marks)
+        : self_(self), graph_(std::move(graph)), marks_(std::move(marks)) {}
 
-    int run(PyObject* start) {
-        Py_hash_t hash = PyObject_Hash(start);
-        if (hash == -1 || enter(start, hash) < 0) return -1;
+    int run(PyObject* start, Py_hash_t hash) {
+        if (push_successors(start, hash) < 0) return -1;
         while (!stack_.empty()) {
             Ref successor = stack_.back().advance();
             if (!successor) {
@@ -67,9 +70,7 @@ public:
     }
 
 private:
-    // Marks `node` and pushes its successors.
-    int enter(PyObject* node, Py_hash_t hash) {
-        if (marks_.set(node, hash, Py_True) < 0) return -1;
+    int push_successors(PyObject* node, Py_hash_t hash) {
         Ref successors = graph_.at(node, hash);
         if (!successors) return -1;
         // Permission nodes have nothing to visit; skip the frame.
@@ -87,18 +88,17 @@ private:
     int visit_successor(PyObject* node) {
         Py_hash_t hash = PyObject_Hash(node);
         if (hash == -1) return -1;
-        Ref mark = marks_.at(node, hash);
-        if (!mark) return -1;
-        int reached = truth(mark.get());
+        int reached = marks_.truth_at(node, hash);
         if (reached != 0) return reached < 0 ? -1 : 0;
-        if (native_) return enter(node, hash);
+        if (native_ < 0 && (native_ = dfs_is_native(self_)) < 0) return -1;
+        if (native_) return marks_.set(node, hash, Py_True) < 0 ? -1 : push_successors(node, hash);
         return call_method(self_, names.dfs, {node, marks_.object()}) ? 0 : -1;
     }
 
     PyObject* self_;
     Mapping graph_;
     Mapping marks_;
-    bool native_;
+    int native_ = -1;  // not yet known
     std::vector<Visit> stack_;
 };
 
@@ -108,12 +108,15 @@ PyObject* dfs_body(PyObject*, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* start = args[1];
     PyObject* discovered = args[2];
-    int native = dfs_is_native(self);
-    if (native < 0) return nullptr;
+    // The start is marked before anything is read from the document, and
+    // stays marked whatever fails after.
+    Mapping marks(Ref::borrow(discovered));
+    Py_hash_t hash = PyObject_Hash(start);
+    if (hash == -1 || marks.set(start, hash, Py_True) < 0) return nullptr;
     Ref graph = read_graph(self);
     if (!graph) return nullptr;
-    Walk walk(self, graph, Ref::borrow(discovered), native != 0);
-    if (walk.run(start) < 0) return nullptr;
+    Walk walk(self, Mapping(std::move(graph)), std::move(marks));
+    if (walk.run(start, hash) < 0) return nullptr;
     return Ref::borrow(discovered).release();
 }
 

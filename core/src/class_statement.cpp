@@ -1,5 +1,7 @@
 #include "pyext/class_statement.hpp"
 
+#include "pyext/interpreter.hpp"
+
 namespace pyext {
 namespace {
 
@@ -46,7 +48,7 @@ PyObject* metaclass_name(PyObject* metaclass) {
 
 PyObject* lookup_global(PyObject* globals, PyObject* name) {
     PyObject* value = PyDict_GetItemWithError(globals, name);
-    if (value == nullptr && !PyErr_Occurred()) value = PyDict_GetItemWithError(PyEval_GetBuiltins(), name);
+    if (value == nullptr && !PyErr_Occurred()) value = PyDict_GetItemWithError(interpreter_builtins(), name);
     if (value != nullptr) return Ref::borrow(value).release();
     if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return nullptr;

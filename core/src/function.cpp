@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "pyext/binding.hpp"
+#include "pyext/boundary.hpp"
 #include "pyext/traceback.hpp"
 
 namespace pyext {
@@ -62,8 +63,14 @@ void add_failure_entry(FunctionObject* f, PyObject* const* args) {
     if (f->entry_code != nullptr) add_traceback_entry(f->entry_code, f->globals, locals.get());
 }
 
+// A call counts against the recursion limit as a Python frame does, so that
+// recursion through C-level callables (a `functools.partial` of one of our
+// methods, say) ends in RecursionError instead of exhausting the C stack.
 PyObject* run_body(FunctionObject* f, PyObject* const* args) {
-    PyObject* result = f->def->body(reinterpret_cast<PyObject*>(f), args);
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    PyObject* self = reinterpret_cast<PyObject*>(f);
+    PyObject* result = call_guarded<PyObject*>(nullptr, [&] { return f->def->body(self, args); });
+    Py_LeaveRecursiveCall();
     if (result == nullptr) add_failure_entry(f, args);
     return result;
 }
@@ -134,8 +141,16 @@ PyMemberDef function_members[] = {
     {"__doc__", T_OBJECT, offsetof(FunctionObject, doc), 0, nullptr},
     {"__globals__", T_OBJECT, offsetof(FunctionObject, globals), READONLY, nullptr},
     {"__annotations__", T_OBJECT, offsetof(FunctionObject, annotations), READONLY, nullptr},
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(FunctionObject, vectorcall), READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
+};
+
+// Copied and pickled as functions are: by reference, under the qualified
+// name that the module holds them by.
+PyObject* function_reduce(PyObject* self, PyObject*) { return Ref::borrow(as_function(self)->qualname).release(); }
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
 };
 
 // ---------------------------------------------------------------------------
@@ -210,6 +225,7 @@ PyTypeObject function_type = [] {
     type.tp_traverse = function_traverse;
     type.tp_clear = function_clear;
     type.tp_weaklistoffset = offsetof(FunctionObject, weakrefs);
+    type.tp_methods = function_methods;
     type.tp_members = function_members;
     type.tp_getset = function_getset;
     type.tp_descr_get = function_descr_get;
@@ -267,10 +283,6 @@ PyObject* function_cell(PyObject* function, int index) {
 
 bool is_function_with_body(PyObject* object, FunctionBody body) {
     return Py_TYPE(object) == &function_type && as_function(object)->def->body == body;
-}
-
-PyObject* function_run_body(PyObject* function, PyObject* const* args) {
-    return run_body(as_function(function), args);
 }
 
 }  // namespace pyext

@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "pyext/boundary.hpp"
 #include "pyext/function.hpp"
+#include "pyext/interpreter.hpp"
 #include "pyext/traceback.hpp"
 
 namespace pyext {
@@ -16,14 +18,22 @@ const char* keep_name(const char* chosen) {
     return kept.c_str();
 }
 
-int set_startup_spec(ModuleBody& body) {
-    Ref bootstrap = Ref::steal(PyImport_ImportModule("importlib._bootstrap"));
+// The start-up `__spec__`, marked as initialising, so that another thread's
+// import that finds the unfinished module in the table waits for this one.
+// Made and bound before the module enters the table: making it runs Python
+// code (importing `importlib` on first use, `_spec_from_module` itself), and
+// the interpreter may switch threads while that code runs.
+int set_startup_spec(PyObject* module, PyObject* globals) {
+    // The interpreter's own import, whatever `__import__` the caller's frame has.
+    Ref fromlist = Ref::steal(Py_BuildValue("(s)", "_spec_from_module"));
+    if (!fromlist) return -1;
+    Ref bootstrap = Ref::steal(PyImport_ImportModuleLevel("importlib._bootstrap", nullptr, nullptr, fromlist.get(), 0));
     if (!bootstrap) return -1;
     Ref spec_from_module = Ref::steal(PyObject_GetAttrString(bootstrap.get(), "_spec_from_module"));
     if (!spec_from_module) return -1;
-    Ref spec = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), body.module));
+    Ref spec = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), module));
     if (!spec || PyObject_SetAttrString(spec.get(), "_initializing", Py_True) < 0) return -1;
-    return PyDict_SetItemString(body.globals, "__spec__", spec.get());
+    return PyDict_SetItemString(globals, "__spec__", spec.get());
 }
 
 // The failure path: entry for the module body, module out of the table,
@@ -84,26 +94,31 @@ int bind_global(ModuleBody& body, const char* name, PyObject* value) {
 
 PyObject* start_module(PyModuleDef* def, const char* default_name, const char* body_code_name,
                        const char* filename, ModuleBodyFn run_body) {
-    if (function_type_ready() < 0) return nullptr;
-    def->m_name = keep_name(_Py_PackageContext != nullptr ? _Py_PackageContext : default_name);
-    Ref module = Ref::steal(PyModule_Create2(def, 1013));
-    if (!module) return nullptr;
-    Ref table_key = Ref::steal(PyUnicode_FromString(def->m_name));
-    if (!table_key || PyObject_SetItem(PyImport_GetModuleDict(), table_key.get(), module.get()) < 0) {
-        return nullptr;
-    }
-    ModuleBody body{module.get(), PyModule_GetDict(module.get()), filename};
-    if (set_startup_spec(body) < 0 || PyDict_SetItemString(body.globals, "__doc__", Py_None) < 0 ||
-        run_body(body) < 0) {
-        discard_module(body, body_code_name);
-        return nullptr;
-    }
-    return module.release();
+    return call_guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (function_type_ready() < 0) return nullptr;
+        def->m_name = keep_name(_Py_PackageContext != nullptr ? _Py_PackageContext : default_name);
+        Ref module = Ref::steal(PyModule_Create2(def, 1013));
+        if (!module) return nullptr;
+        ModuleBody body{module.get(), PyModule_GetDict(module.get()), filename};
+        if (set_startup_spec(body.module, body.globals) < 0) return nullptr;
+        Ref table_key = Ref::steal(PyUnicode_FromString(def->m_name));
+        if (!table_key || PyObject_SetItem(PyImport_GetModuleDict(), table_key.get(), module.get()) < 0) {
+            return nullptr;
+        }
+        // From here on a failure, a C++ exception included, takes the module
+        // out of the table again.
+        if (PyDict_SetItemString(body.globals, "__doc__", Py_None) < 0 ||
+            call_guarded(-1, [&] { return run_body(body); }) < 0) {
+            discard_module(body, body_code_name);
+            return nullptr;
+        }
+        return module.release();
+    });
 }
 
 int import_names(ModuleBody& body, int line, const char* package, std::initializer_list<const char*> names) {
     body.line = line;
-    Ref import_function = Ref::borrow(PyDict_GetItemString(PyEval_GetBuiltins(), "__import__"));
+    Ref import_function = Ref::borrow(PyDict_GetItemString(interpreter_builtins(), "__import__"));
     if (!import_function) {
         PyErr_SetString(PyExc_ImportError, "__import__ not found");
         return -1;

@@ -12,8 +12,8 @@
 
 namespace pyext {
 
-// New reference: `name` from `globals`, else from the builtins, else
-// NameError "name '%s' is not defined".
+// New reference: `name` from `globals`, else from the interpreter's builtins
+// (never the calling frame's), else NameError "name '%s' is not defined".
 PyObject* lookup_global(PyObject* globals, PyObject* name);
 PyObject* lookup_global(PyObject* globals, const char* name);
 

@@ -66,8 +66,4 @@ PyObject* function_cell(PyObject* function, int index);
 // True when `object` is a function of this type running `body`.
 bool is_function_with_body(PyObject* object, FunctionBody body);
 
-// Calls `body` of `function` directly with already bound `args`, adding the
-// function's traceback entry on failure, as a call through the object would.
-PyObject* function_run_body(PyObject* function, PyObject* const* args);
-
 }  // namespace pyext

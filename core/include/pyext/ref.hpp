@@ -14,12 +14,30 @@
 
 namespace pyext {
 
+// Whether this thread may change reference counts now.  At exit the
+// interpreter ends every other thread that asks for its lock again with
+// pthread_exit, and the forced unwind runs our destructors on that thread
+// without the lock, possibly after finalisation has torn down the thread
+// states.  Such a thread leaves its references to the ending process instead
+// of racing the thread that finalises.  Outside finalisation every caller
+// holds the lock, so the cheap test settles it.
+inline bool may_touch_references() noexcept {
+    if (!_Py_IsFinalizing()) return true;
+    PyThreadState* holder = _PyThreadState_UncheckedGet();
+    return holder != nullptr && holder->thread_id == PyThread_get_thread_ident();
+}
+
+// Py_XDECREF for owners' destructors.
+inline void drop_reference(PyObject* p) noexcept {
+    if (p != nullptr && may_touch_references()) Py_DECREF(p);
+}
+
 class Ref {
 public:
     Ref() noexcept = default;
     Ref(const Ref& other) noexcept : p_(other.p_) { Py_XINCREF(p_); }
     Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ~Ref() { Py_XDECREF(p_); }
+    ~Ref() { drop_reference(p_); }
 
     Ref& operator=(Ref other) noexcept {
         std::swap(p_, other.p_);
@@ -51,23 +69,34 @@ private:
 };
 
 // A pending exception taken out of the interpreter's indicator, owned until
-// it is put back with `restore`.
+// it is put back.
 class PendingError {
 public:
     PendingError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
     PendingError(const PendingError&) = delete;
     PendingError& operator=(const PendingError&) = delete;
     ~PendingError() {
-        Py_XDECREF(type_);
-        Py_XDECREF(value_);
-        Py_XDECREF(traceback_);
+        drop_reference(type_);
+        drop_reference(value_);
+        drop_reference(traceback_);
     }
+
+    // Makes the held exception pending again.
     void restore() noexcept {
         PyErr_Restore(type_, value_, traceback_);
-        type_ = value_ = traceback_ = nullptr;
+        forget();
+    }
+    // When another exception is pending now, makes the held one its
+    // `__context__`, as `except: cleanup(); raise` does when the cleanup
+    // raises; otherwise the same as `restore`.
+    void restore_as_context() noexcept {
+        _PyErr_ChainExceptions(type_, value_, traceback_);
+        forget();
     }
 
 private:
+    void forget() noexcept { type_ = value_ = traceback_ = nullptr; }
+
     PyObject* type_ = nullptr;
     PyObject* value_ = nullptr;
     PyObject* traceback_ = nullptr;
