@@ -1,19 +1,14 @@
-// The two class statements of the module body, in source order.
+// The two class statements of the module body, `AppNameField` at line 6 and
+// `UserBasicInfo` at line 16.
 #pragma once
 
 #include "pyext/module_start.hpp"
 
 namespace messages {
 
-// File name that every traceback entry of this module shows.
-constexpr const char* source_name = "<messages>";
+int declare_classes(pyext::ModuleBody& body);
 
-// `class AppNameField(StringField)` at line 6.  `class_cell` is the
-// `__class__` cell of its initialiser; it is filled only once the metaclass
-// has returned the class.
-int declare_app_name_field(pyext::ModuleBody& body, PyObject* class_cell);
-
-// `class UserBasicInfo(EmbeddedDocument)` at line 16.
-int declare_user_basic_info(pyext::ModuleBody& body);
+// The body of `AppNameField.__init__`.
+pyext::Ref app_name_field_init(PyObject* function, PyObject* const* args);
 
 }  // namespace messages

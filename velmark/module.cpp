@@ -3,7 +3,6 @@
 
 #include <Python.h>
 
-#include "names.hpp"
 #include "pyext/module_start.hpp"
 #include "schema.hpp"
 
@@ -15,7 +14,7 @@ PyModuleDef velmark_definition = {
 
 int velmark_body(pyext::ModuleBody& body) {
     using pyext::import_names;
-    if (velmark::names_init() < 0 || pyext::import_future(body, 1, "annotations") < 0 ||
+    if (pyext::import_future(body, 1, "annotations") < 0 ||
         import_names(body, 2, "orvek_fields", {"StringField", "DictField"}) < 0 ||
         import_names(body, 3, "orvek_engine", {"AclItem"}) < 0 ||
         import_names(body, 4, "orvek_engine", {"ListField", "EmbeddedDocumentField"}) < 0 ||
@@ -29,5 +28,6 @@ int velmark_body(pyext::ModuleBody& body) {
 }  // namespace
 
 PyMODINIT_FUNC PyInit_velmark(void) {
-    return pyext::start_module(&velmark_definition, "velmark", "<module velmark>", "<velmark>", velmark_body);
+    return pyext::start_module(&velmark_definition, "velmark", "<module velmark>", "<velmark>", velmark_body)
+        .release();
 }

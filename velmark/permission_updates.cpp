@@ -5,12 +5,18 @@
 
 #include <Python.h>
 
+#include "graph.hpp"
 #include "methods.hpp"
-#include "names.hpp"
-#include "support.hpp"
+#include "pyext/calls.hpp"
+#include "pyext/names.hpp"
+#include "pyext/private_api.hpp"
+#include "records.hpp"
 
 namespace velmark {
 namespace {
+
+using pyext::call_method;
+using pyext::names;
 
 // list(item.keys()), all keys taken before any value is read, as the
 // interpreter merges a `**` mapping, and with its message for keys that
@@ -34,13 +40,13 @@ Ref key_list(PyObject* item, PyObject* keys_method) {
 Ref keywords_of(PyObject* callee, PyObject* item) {
     if (PyDict_CheckExact(item)) return Ref::borrow(item);
     PyObject* found = nullptr;
-    if (_PyObject_LookupAttr(item, names.keys, &found) < 0) return Ref();
+    if (pyext::lookup_attribute(item, names.keys, &found) < 0) return Ref();
     Ref keys_method = Ref::steal(found);
     if (!keys_method) {
-        Ref description = Ref::steal(_PyObject_FunctionStr(callee));
+        Ref description = Ref::steal(pyext::function_description(callee));
         if (description) {
             PyErr_Format(PyExc_TypeError, "%U argument after ** must be a mapping, not %s", description.get(),
-                         _PyType_Name(Py_TYPE(item)));
+                         pyext::type_name(Py_TYPE(item)));
         }
         return Ref();
     }
@@ -52,7 +58,7 @@ Ref keywords_of(PyObject* callee, PyObject* item) {
         int repeated = PyDict_Contains(keywords.get(), key.get());
         if (repeated < 0) return Ref();
         if (repeated > 0) {
-            Ref description = Ref::steal(_PyObject_FunctionStr(callee));
+            Ref description = Ref::steal(pyext::function_description(callee));
             if (description) {
                 PyErr_Format(PyExc_TypeError, "%U got multiple values for keyword argument '%S'", description.get(),
                              key.get());
@@ -73,7 +79,7 @@ Ref converted_permissions(PyObject* function, PyObject* permissions) {
     if (!iterator || !converted || !no_args) return Ref();
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
         Ref acl_item = module_global(function, names.AclItem);
-        Ref from_display = acl_item ? get_attr(acl_item.get(), names.from_display) : Ref();
+        Ref from_display = acl_item ? attribute(acl_item.get(), names.from_display) : Ref();
         if (!from_display) return Ref();
         Ref keywords = keywords_of(from_display.get(), item.get());
         if (!keywords) return Ref();
@@ -88,65 +94,65 @@ Ref converted_permissions(PyObject* function, PyObject* permissions) {
 Ref policy_for(PyObject* function, PyObject* sub, PyObject* permission) {
     Ref policy_class = module_global(function, names.Policy);
     if (!policy_class) return Ref();
-    Ref obj = get_attr(permission, names.obj);
-    if (!obj) return Ref();
-    Ref act = get_attr(permission, names.act);
-    if (!act) return Ref();
-    return call_keywords(policy_class.get(), names.policy_keywords, {sub, obj.get(), act.get()});
+    Ref pair = permission_pair(permission);
+    if (!pair) return Ref();
+    return pyext::call_keywords(policy_class.get(), {{names.sub, sub},
+                                                     {names.obj, PyTuple_GET_ITEM(pair.get(), 0)},
+                                                     {names.act, PyTuple_GET_ITEM(pair.get(), 1)}});
 }
 
-PyObject* convert_and_update(PyObject* function, PyObject* const* args, PyObject* internal_method) {
+Ref convert_and_update(PyObject* function, PyObject* const* args, PyObject* internal_method) {
     Ref permissions = converted_permissions(function, args[2]);
-    if (!permissions) return nullptr;
+    if (!permissions) return Ref();
     return update_and_answer(args[0], internal_method, args[1], permissions.get());
 }
 
 }  // namespace
 
-PyObject* add_role_permissions_body(PyObject* function, PyObject* const* args) {
+Ref add_role_permissions_body(PyObject* function, PyObject* const* args) {
     return convert_and_update(function, args, names.add_permissions);
 }
 
-PyObject* set_role_permissions_body(PyObject* function, PyObject* const* args) {
+Ref set_role_permissions_body(PyObject* function, PyObject* const* args) {
     return convert_and_update(function, args, names.set_sub_permissions);
 }
 
-PyObject* add_permissions_body(PyObject* function, PyObject* const* args) {
+Ref add_permissions_body(PyObject* function, PyObject* const* args) {
     return add_new_records(function, args, policy_for, nullptr, names.policies, names.dag_add_policy);
 }
 
-PyObject* set_sub_permissions_body(PyObject* function, PyObject* const* args) {
+Ref set_sub_permissions_body(PyObject* function, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* sub = args[1];
-    Ref policies = get_attr(self, names.policies);
-    if (!policies) return nullptr;
+    Ref policies = attribute(self, names.policies);
+    if (!policies) return Ref();
     if (!PyList_Check(policies.get())) {
         PyErr_SetNone(PyExc_AssertionError);
-        return nullptr;
+        return Ref();
     }
     Ref new_policies = records_for(function, sub, args[2], policy_for);
-    if (!new_policies) return nullptr;
+    if (!new_policies) return Ref();
 
     // A role that is not in the graph cannot take new permissions there;
     // refuse before the stored list is rewritten, so a failed call changes
     // nothing that a later save could store.
     int known = graph_has(self, sub);
-    if (known < 0) return nullptr;
+    if (known < 0) return Ref();
     bool replacing = PyList_GET_SIZE(new_policies.get()) > 0;
     if (replacing && known == 0) {
-        set_key_error(sub);
-        return nullptr;
+        pyext::set_key_error(sub);
+        return Ref();
     }
 
-    policies = get_attr(self, names.policies);
+    policies = attribute(self, names.policies);
     Ref others = policies ? records_where(policies.get(), names.sub, sub, Py_NE) : Ref();
-    if (!others || PyObject_SetAttr(self, names.policies, others.get()) < 0) return nullptr;
+    if (!others || PyObject_SetAttr(self, names.policies, others.get()) < 0) return Ref();
     if (replacing) {
-        policies = get_attr(self, names.policies);
-        if (!policies || extend_items(policies.get(), new_policies.get()) < 0) return nullptr;
+        policies = attribute(self, names.policies);
+        if (!policies || extend_items(policies.get(), new_policies.get()) < 0) return Ref();
     }
-    if ((replacing || known) && !call_method(self, names.dag_set_policies, {sub, new_policies.get()})) return nullptr;
-    Py_RETURN_NONE;
+    if ((replacing || known) && !call_method(self, names.dag_set_policies, {sub, new_policies.get()})) return Ref();
+    return none();
 }
 
 }  // namespace velmark

@@ -4,12 +4,17 @@
 
 #include <Python.h>
 
+#include "graph.hpp"
 #include "methods.hpp"
-#include "names.hpp"
-#include "support.hpp"
+#include "pyext/calls.hpp"
+#include "pyext/names.hpp"
+#include "records.hpp"
 
 namespace velmark {
 namespace {
+
+using pyext::call_method;
+using pyext::names;
 
 // New display form {"obj": obj, "act": act}, in that key order.
 Ref display_form(PyObject* obj, PyObject* act) {
@@ -24,12 +29,12 @@ Ref display_form(PyObject* obj, PyObject* act) {
 // `RoleContent.from_display`, looked up afresh.
 Ref role_content_factory(PyObject* function) {
     Ref role_content = module_global(function, names.RoleContent);
-    return role_content ? get_attr(role_content.get(), names.from_display) : Ref();
+    return role_content ? attribute(role_content.get(), names.from_display) : Ref();
 }
 
 // The display forms of the role's own `Policy` records, in stored order.
 Ref own_permissions(PyObject* self, PyObject* role_name) {
-    Ref policies = get_attr(self, names.policies);
+    Ref policies = attribute(self, names.policies);
     if (!policies) return Ref();
     Ref own = records_where(policies.get(), names.sub, role_name, Py_EQ);
     if (!own) return Ref();
@@ -38,9 +43,9 @@ Ref own_permissions(PyObject* self, PyObject* role_name) {
     if (!permissions) return Ref();
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(own.get()); ++i) {
         PyObject* policy = PyList_GET_ITEM(own.get(), i);  // `own` is ours alone
-        Ref obj = get_attr(policy, names.obj);
+        Ref obj = attribute(policy, names.obj);
         if (!obj) return Ref();
-        Ref act = get_attr(policy, names.act);
+        Ref act = attribute(policy, names.act);
         if (!act) return Ref();
         Ref display = display_form(obj.get(), act.get());
         if (!display || PyList_Append(permissions.get(), display.get()) < 0) return Ref();
@@ -50,18 +55,18 @@ Ref own_permissions(PyObject* self, PyObject* role_name) {
 
 // The `parent` of each stored group whose `child` is the role, in stored order.
 Ref direct_sub_roles(PyObject* self, PyObject* role_name) {
-    Ref groups = get_attr(self, names.groups);
+    Ref groups = attribute(self, names.groups);
     if (!groups) return Ref();
     Ref iterator = Ref::steal(PyObject_GetIter(groups.get()));
     Ref roles = Ref::steal(PyList_New(0));
     if (!iterator || !roles) return Ref();
     while (Ref group = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref child = get_attr(group.get(), names.child);
+        Ref child = attribute(group.get(), names.child);
         if (!child) return Ref();
-        int equal = compare_truth(child.get(), role_name, Py_EQ);
+        int equal = pyext::compare_truth(child.get(), role_name, Py_EQ);
         if (equal < 0) return Ref();
         if (equal == 0) continue;
-        Ref parent = get_attr(group.get(), names.parent);
+        Ref parent = attribute(group.get(), names.parent);
         if (!parent || PyList_Append(roles.get(), parent.get()) < 0) return Ref();
     }
     if (PyErr_Occurred()) return Ref();
@@ -72,24 +77,19 @@ Ref direct_sub_roles(PyObject* self, PyObject* role_name) {
 int add_missing_roles(PyObject* self, PyObject* role_names) {
     Ref graph_object = read_graph(self);
     if (!graph_object) return -1;
-    Mapping graph(graph_object);
+    Mapping graph(std::move(graph_object));
     Ref iterator = Ref::steal(PyObject_GetIter(role_names));
     if (!iterator) return -1;
     while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
         Py_hash_t hash = PyObject_Hash(name.get());
-        if (hash == -1) return -1;
-        int known = graph.contains(name.get(), hash);
-        if (known < 0) return -1;
-        if (known > 0) continue;
-        Ref empty = Ref::steal(PyList_New(0));
-        if (!empty || graph.set(name.get(), hash, empty.get()) < 0) return -1;
+        if (hash == -1 || add_graph_key(graph, name.get(), hash) < 0) return -1;
     }
     return PyErr_Occurred() ? -1 : 0;
 }
 
 // Appends the display form of `node` when it is a reached permission node.
 int keep_if_reached_permission(PyObject* permissions, PyObject* node, PyObject* mark) {
-    int reached = truth(mark);
+    int reached = pyext::truth(mark);
     if (reached <= 0 || !PyTuple_Check(node)) return reached;
     if (PyTuple_CheckExact(node) && PyTuple_GET_SIZE(node) >= 2) {
         Ref display = display_form(PyTuple_GET_ITEM(node, 0), PyTuple_GET_ITEM(node, 1));
@@ -104,8 +104,8 @@ int keep_if_reached_permission(PyObject* permissions, PyObject* node, PyObject* 
 }
 
 // The display forms of the reached permission nodes of the query's own
-// mapping (an exact dict), in its key order.  A mark's truth test may run code, so each pair is held while it
-// is looked at.
+// mapping (an exact dict), in its key order.  A mark's truth test may run
+// code, so each pair is held while it is looked at.
 Ref reached_permissions(PyObject* discovered) {
     Ref permissions = Ref::steal(PyList_New(0));
     if (!permissions) return Ref();
@@ -136,34 +136,36 @@ int walk_from_each(PyObject* self, PyObject* role_names, PyObject* discovered) {
 
 }  // namespace
 
-PyObject* get_role_contents_body(PyObject* function, PyObject* const* args) {
+Ref get_role_contents_body(PyObject* function, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* role_name = args[1];
     Ref permissions = own_permissions(self, role_name);
-    if (!permissions) return nullptr;
+    if (!permissions) return Ref();
     Ref roles = direct_sub_roles(self, role_name);
-    if (!roles) return nullptr;
+    if (!roles) return Ref();
     Ref from_display = role_content_factory(function);
-    if (!from_display) return nullptr;
-    return call_keywords(from_display.get(), names.contents_keywords, {role_name, roles.get(), permissions.get()})
-        .release();
+    if (!from_display) return Ref();
+    return pyext::call_keywords(from_display.get(), {{names.name, role_name},
+                                                    {names.roles, roles.get()},
+                                                    {names.permissions, permissions.get()}});
 }
 
-PyObject* get_implicit_permissions_body(PyObject* function, PyObject* const* args) {
+Ref get_implicit_permissions_body(PyObject* function, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* role_names = args[1];
-    if (add_missing_roles(self, role_names) < 0) return nullptr;
+    if (add_missing_roles(self, role_names) < 0) return Ref();
     Ref graph = read_graph(self);
-    if (!graph) return nullptr;
-    Ref discovered = call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys, {graph.get(), Py_False});
-    if (!discovered || walk_from_each(self, role_names, discovered.get()) < 0) return nullptr;
+    if (!graph) return Ref();
+    Ref discovered = fresh_marks(graph.get());
+    if (!discovered || walk_from_each(self, role_names, discovered.get()) < 0) return Ref();
     Ref permissions = reached_permissions(discovered.get());
-    if (!permissions) return nullptr;
+    if (!permissions) return Ref();
     Ref from_display = role_content_factory(function);
-    if (!from_display) return nullptr;
+    if (!from_display) return Ref();
     Ref joined = Ref::steal(PyUnicode_Join(names.comma, role_names));
-    if (!joined) return nullptr;
-    return call_keywords(from_display.get(), names.implicit_keywords, {joined.get(), permissions.get()}).release();
+    if (!joined) return Ref();
+    return pyext::call_keywords(from_display.get(),
+                                {{names.name, joined.get()}, {names.permissions, permissions.get()}});
 }
 
 }  // namespace velmark

@@ -5,25 +5,30 @@
 
 #include <Python.h>
 
+#include "graph.hpp"
 #include "methods.hpp"
-#include "names.hpp"
-#include "support.hpp"
+#include "pyext/calls.hpp"
+#include "pyext/names.hpp"
+#include "records.hpp"
 
 namespace velmark {
 namespace {
 
+using pyext::call_method;
+using pyext::names;
+
 Ref group_for(PyObject* function, PyObject* child, PyObject* parent) {
-    return make_record(function, names.Group, names.group_keywords, {child, parent});
+    return make_record(function, names.Group, {{names.child, child}, {names.parent, parent}});
 }
 
 // The answer of self._check_new_group(group) as a truth value.
 int passes_cycle_check(PyObject* self, PyObject* group) {
     Ref answer = call_method(self, names.check_new_group, {group});
-    return answer ? truth(answer.get()) : -1;
+    return answer ? pyext::truth(answer.get()) : -1;
 }
 
 int extend_stored_groups(PyObject* self, PyObject* records) {
-    Ref groups = get_attr(self, names.groups);
+    Ref groups = attribute(self, names.groups);
     return groups ? extend_items(groups.get(), records) : -1;
 }
 
@@ -48,45 +53,45 @@ int check_replacement(PyObject* self, PyObject* new_groups, PyObject* old_groups
 
 }  // namespace
 
-PyObject* add_role_sub_roles_body(PyObject*, PyObject* const* args) {
+Ref add_role_sub_roles_body(PyObject*, PyObject* const* args) {
     return update_and_answer(args[0], names.add_groups, args[1], args[2]);
 }
 
-PyObject* set_role_sub_roles_body(PyObject*, PyObject* const* args) {
+Ref set_role_sub_roles_body(PyObject*, PyObject* const* args) {
     return update_and_answer(args[0], names.set_sub_groups, args[1], args[2]);
 }
 
-PyObject* add_groups_body(PyObject* function, PyObject* const* args) {
+Ref add_groups_body(PyObject* function, PyObject* const* args) {
     return add_new_records(function, args, group_for, passes_cycle_check, names.groups, names.dag_add_group);
 }
 
-PyObject* set_sub_groups_body(PyObject* function, PyObject* const* args) {
+Ref set_sub_groups_body(PyObject* function, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* child = args[1];
     Ref new_groups = records_for(function, child, args[2], group_for);
-    if (!new_groups) return nullptr;
+    if (!new_groups) return Ref();
 
-    Ref groups = get_attr(self, names.groups);
+    Ref groups = attribute(self, names.groups);
     Ref old_groups = groups ? records_where(groups.get(), names.child, child, Py_EQ) : Ref();
-    if (!old_groups) return nullptr;
-    groups = get_attr(self, names.groups);
+    if (!old_groups) return Ref();
+    groups = attribute(self, names.groups);
     Ref others = groups ? records_where(groups.get(), names.child, child, Py_NE) : Ref();
-    if (!others || PyObject_SetAttr(self, names.groups, others.get()) < 0) return nullptr;
+    if (!others || PyObject_SetAttr(self, names.groups, others.get()) < 0) return Ref();
 
     if (PyList_GET_SIZE(new_groups.get()) == 0) {
         int known = graph_has(self, child);
         if (known < 0 || (known > 0 && !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
-            return nullptr;
+            return Ref();
         }
-        Py_RETURN_NONE;
+        return none();
     }
     int all_passed = check_replacement(self, new_groups.get(), old_groups.get());
-    if (all_passed < 0) return nullptr;
+    if (all_passed < 0) return Ref();
     if (all_passed > 0 && (extend_stored_groups(self, new_groups.get()) < 0 ||
                            !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
-        return nullptr;
+        return Ref();
     }
-    Py_RETURN_NONE;
+    return none();
 }
 
 }  // namespace velmark

@@ -11,21 +11,23 @@
 
 #include <vector>
 
+#include "graph.hpp"
 #include "methods.hpp"
-#include "names.hpp"
+#include "pyext/calls.hpp"
 #include "pyext/function.hpp"
-#include "support.hpp"
+#include "pyext/names.hpp"
+#include "records.hpp"
 
 namespace velmark {
 namespace {
 
-// True when `self._dfs` is a method of this module's own `_dfs`.
+using pyext::call_method;
+using pyext::names;
+
+// True when `self._dfs` is this module's own `_dfs`, bound to `self`.
 int dfs_is_native(PyObject* self) {
-    PyObject* found = nullptr;
-    int unbound = _PyObject_GetMethod(self, names.dfs, &found);
-    Ref method = Ref::steal(found);
+    Ref method = attribute(self, names.dfs);
     if (!method) return -1;
-    if (unbound) return pyext::is_function_with_body(method.get(), dfs_body);
     return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
            pyext::is_function_with_body(PyMethod_GET_FUNCTION(method.get()), dfs_body);
 }
@@ -39,8 +41,8 @@ struct Visit {
     // The next successor, or null: with an error set on failure.
     Ref advance() {
         if (!iterator) {
-            if (next < PyList_GET_SIZE(successors.get())) return Ref::borrow(PyList_GET_ITEM(successors.get(), next++));
-            return Ref();
+            if (next == PyList_GET_SIZE(successors.get())) return Ref();
+            return Ref::borrow(PyList_GET_ITEM(successors.get(), next++));
         }
         return Ref::steal(PyIter_Next(iterator.get()));
     }
@@ -104,7 +106,7 @@ private:
 
 }  // namespace
 
-PyObject* dfs_body(PyObject*, PyObject* const* args) {
+Ref dfs_body(PyObject*, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* start = args[1];
     PyObject* discovered = args[2];
@@ -112,41 +114,32 @@ PyObject* dfs_body(PyObject*, PyObject* const* args) {
     // stays marked whatever fails after.
     Mapping marks(Ref::borrow(discovered));
     Py_hash_t hash = PyObject_Hash(start);
-    if (hash == -1 || marks.set(start, hash, Py_True) < 0) return nullptr;
+    if (hash == -1 || marks.set(start, hash, Py_True) < 0) return Ref();
     Ref graph = read_graph(self);
-    if (!graph) return nullptr;
+    if (!graph) return Ref();
     Walk walk(self, Mapping(std::move(graph)), std::move(marks));
-    if (walk.run(start, hash) < 0) return nullptr;
-    return Ref::borrow(discovered).release();
+    if (walk.run(start, hash) < 0) return Ref();
+    return Ref::borrow(discovered);
 }
 
-PyObject* check_new_group_body(PyObject*, PyObject* const* args) {
+Ref check_new_group_body(PyObject*, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* new_group = args[1];
-    Ref child = get_attr(new_group, names.child);
-    if (!child) return nullptr;
+    Ref child = attribute(new_group, names.child);
+    if (!child) return Ref();
     Py_hash_t child_hash = PyObject_Hash(child.get());
-    if (child_hash == -1) return nullptr;
-    Ref graph_object = read_graph(self);
-    if (!graph_object) return nullptr;
-    Mapping graph(graph_object);
-    int known = graph.contains(child.get(), child_hash);
-    if (known < 0) return nullptr;
-    if (known == 0) {
-        Ref empty = Ref::steal(PyList_New(0));
-        if (!empty || graph.set(child.get(), child_hash, empty.get()) < 0) return nullptr;
-    }
+    if (child_hash == -1) return Ref();
+    Ref graph = read_graph(self);
+    if (!graph || add_graph_key(Mapping(graph), child.get(), child_hash) < 0) return Ref();
 
-    Ref discovered = call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys,
-                                 {graph.object(), Py_False});
-    if (!discovered) return nullptr;
-    Ref parent = get_attr(new_group, names.parent);
-    if (!parent || !call_method(self, names.dfs, {parent.get(), discovered.get()})) return nullptr;
+    Ref discovered = fresh_marks(graph.get());
+    if (!discovered) return Ref();
+    Ref parent = attribute(new_group, names.parent);
+    if (!parent || !call_method(self, names.dfs, {parent.get(), discovered.get()})) return Ref();
     Ref mark = Ref::steal(PyObject_GetItem(discovered.get(), child.get()));
-    if (!mark) return nullptr;
-    int reached = truth(mark.get());
-    if (reached < 0) return nullptr;
-    return Ref::borrow(reached ? Py_False : Py_True).release();
+    int reached = mark ? pyext::truth(mark.get()) : -1;
+    if (reached < 0) return Ref();
+    return Ref::borrow(reached ? Py_False : Py_True);
 }
 
 }  // namespace velmark

@@ -13,18 +13,20 @@ void too_many_positional(const FunctionDef& def, Py_ssize_t argcount, Py_ssize_t
 }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'", as the interpreter words it.
-PyObject* join_missing(PyObject* names) {
+Ref join_missing(PyObject* names) {
     Py_ssize_t n = PyList_GET_SIZE(names);
-    if (n == 1) return Ref::borrow(PyList_GET_ITEM(names, 0)).release();
-    if (n == 2) return PyUnicode_FromFormat("%U and %U", PyList_GET_ITEM(names, 0), PyList_GET_ITEM(names, 1));
+    if (n == 1) return Ref::borrow(PyList_GET_ITEM(names, 0));
+    if (n == 2) {
+        return Ref::steal(PyUnicode_FromFormat("%U and %U", PyList_GET_ITEM(names, 0), PyList_GET_ITEM(names, 1)));
+    }
     Ref tail = Ref::steal(PyUnicode_FromFormat(", %U, and %U", PyList_GET_ITEM(names, n - 2),
                                                PyList_GET_ITEM(names, n - 1)));
-    if (!tail || PyList_SetSlice(names, n - 2, n, nullptr) < 0) return nullptr;
+    if (!tail || PyList_SetSlice(names, n - 2, n, nullptr) < 0) return Ref();
     Ref separator = Ref::steal(PyUnicode_FromString(", "));
-    if (!separator) return nullptr;
+    if (!separator) return Ref();
     Ref head = Ref::steal(PyUnicode_Join(separator.get(), names));
-    if (!head) return nullptr;
-    return PyUnicode_Concat(head.get(), tail.get());
+    if (!head) return Ref();
+    return Ref::steal(PyUnicode_Concat(head.get(), tail.get()));
 }
 
 void missing_positional(const FunctionDef& def, PyObject* varnames, PyObject* const* values, Py_ssize_t end) {
@@ -36,7 +38,7 @@ void missing_positional(const FunctionDef& def, PyObject* varnames, PyObject* co
         if (!repr || PyList_Append(names.get(), repr.get()) < 0) return;
     }
     Py_ssize_t count = PyList_GET_SIZE(names.get());
-    Ref joined = Ref::steal(join_missing(names.get()));
+    Ref joined = join_missing(names.get());
     if (!joined) return;
     PyErr_Format(PyExc_TypeError, "%s() missing %zd required positional argument%s: %U", def.name, count,
                  count == 1 ? "" : "s", joined.get());
@@ -86,9 +88,9 @@ int bind_keywords(const FunctionDef& def, PyObject* varnames, Py_ssize_t argcoun
 
 int bind_arguments(const FunctionDef& def, PyObject* varnames, PyObject* defaults, PyObject* const* args,
                    Py_ssize_t nargs, PyObject* kwnames, BoundArguments& bound) {
-    const Py_ssize_t argcount = def.nparams - (def.varkeywords ? 1 : 0);
+    const Py_ssize_t argcount = def.positional_count();
     const Py_ssize_t ndefaults = defaults == nullptr ? 0 : PyTuple_GET_SIZE(defaults);
-    if (def.varkeywords) {
+    if (def.collects_keywords) {
         bound.keywords = Ref::steal(PyDict_New());
         if (!bound.keywords) return -1;
     }
@@ -110,7 +112,7 @@ int bind_arguments(const FunctionDef& def, PyObject* varnames, PyObject* default
     for (Py_ssize_t i = required > nargs ? required : nargs; i < argcount; ++i) {
         if (bound.values[i] == nullptr) bound.values[i] = PyTuple_GET_ITEM(defaults, i - required);
     }
-    if (def.varkeywords) bound.values[argcount] = bound.keywords.get();
+    if (def.collects_keywords) bound.values[argcount] = bound.keywords.get();
     return 0;
 }
 

@@ -6,11 +6,14 @@
 
 #include "pyext/binding.hpp"
 #include "pyext/boundary.hpp"
+#include "pyext/names.hpp"
 #include "pyext/traceback.hpp"
 
 namespace pyext {
 namespace {
 
+// Every object member is an owned reference (or null), released by
+// `function_clear`.
 struct FunctionObject {
     PyObject_HEAD
     vectorcallfunc vectorcall;
@@ -21,8 +24,8 @@ struct FunctionObject {
     PyObject* doc;
     PyObject* globals;
     PyObject* defaults;     // tuple or null
-    PyObject* annotations;  // dict
-    PyObject* closure;      // tuple or null
+    PyObject* annotations;  // dict, the function's own
+    PyObject* closure;      // tuple of the `__class__` cell, or null
     PyObject* varnames;     // tuple of parameter names
     PyObject* filename;
     PyObject* code;         // `__code__`, made on first use
@@ -34,30 +37,28 @@ struct FunctionObject {
 FunctionObject* as_function(PyObject* op) { return reinterpret_cast<FunctionObject*>(op); }
 
 // ---------------------------------------------------------------------------
-// Failure entry: the frame shows the bound arguments and the closure's cells.
+// Calls.
 
-PyObject* failure_locals(FunctionObject* f, PyObject* const* args) {
+// Failure entry: the frame shows the bound arguments and the closure's cell.
+Ref failure_locals(FunctionObject* f, PyObject* const* args) {
     Ref locals = Ref::steal(PyDict_New());
-    if (!locals) return nullptr;
+    if (!locals) return locals;
     for (int i = 0; i < f->def->nparams; ++i) {
         if (args[i] == nullptr) continue;
-        if (PyDict_SetItem(locals.get(), PyTuple_GET_ITEM(f->varnames, i), args[i]) < 0) return nullptr;
+        if (PyDict_SetItem(locals.get(), PyTuple_GET_ITEM(f->varnames, i), args[i]) < 0) return Ref();
     }
-    for (int i = 0; i < f->def->nfreevars && f->closure != nullptr; ++i) {
-        PyObject* content = PyCell_GET(PyTuple_GET_ITEM(f->closure, i));
-        if (content == nullptr) continue;
-        if (PyDict_SetItemString(locals.get(), f->def->freevars[i], content) < 0) return nullptr;
-    }
-    return locals.release();
+    PyObject* cls = f->closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(f->closure, 0)) : nullptr;
+    if (cls != nullptr && PyDict_SetItem(locals.get(), names.dunder_class, cls) < 0) return Ref();
+    return locals;
 }
 
 void add_failure_entry(FunctionObject* f, PyObject* const* args) {
     PendingError pending;
     if (f->entry_code == nullptr) {
         const char* filename = PyUnicode_AsUTF8(f->filename);
-        if (filename != nullptr) f->entry_code = entry_code_new(filename, f->def->name, f->def->body_line);
+        if (filename != nullptr) f->entry_code = entry_code_new(filename, f->def->name, f->def->body_line).release();
     }
-    Ref locals = Ref::steal(failure_locals(f, args));
+    Ref locals = failure_locals(f, args);
     PyErr_Clear();
     pending.restore();
     if (f->entry_code != nullptr) add_traceback_entry(f->entry_code, f->globals, locals.get());
@@ -69,7 +70,7 @@ void add_failure_entry(FunctionObject* f, PyObject* const* args) {
 PyObject* run_body(FunctionObject* f, PyObject* const* args) {
     if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
     PyObject* self = reinterpret_cast<PyObject*>(f);
-    PyObject* result = call_guarded<PyObject*>(nullptr, [&] { return f->def->body(self, args); });
+    PyObject* result = call_guarded<PyObject*>(nullptr, [&] { return f->def->body(self, args).release(); });
     Py_LeaveRecursiveCall();
     if (result == nullptr) add_failure_entry(f, args);
     return result;
@@ -85,41 +86,29 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 }
 
 // ---------------------------------------------------------------------------
-// `__code__`: a code object that carries the parameters, for introspection.
+// Attributes.
 
-PyObject* make_code(FunctionObject* f) {
+// `__code__`: a code object that carries the parameters, for introspection.
+Ref make_code(FunctionObject* f) {
     const FunctionDef& def = *f->def;
-    Ref freevars = Ref::steal(PyTuple_New(def.nfreevars));
-    if (!freevars) return nullptr;
-    for (int i = 0; i < def.nfreevars; ++i) {
-        PyObject* name = PyUnicode_InternFromString(def.freevars[i]);
-        if (name == nullptr) return nullptr;
-        PyTuple_SET_ITEM(freevars.get(), i, name);
-    }
+    Ref freevars = Ref::steal(def.uses_class_cell ? PyTuple_Pack(1, names.dunder_class) : PyTuple_New(0));
     Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, 0));
     Ref empty_tuple = Ref::steal(PyTuple_New(0));
-    if (!empty_bytes || !empty_tuple) return nullptr;
-    int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.varkeywords ? CO_VARKEYWORDS : 0) |
-                (def.nfreevars > 0 ? CO_NESTED : 0);
-    int argcount = def.nparams - (def.varkeywords ? 1 : 0);
-    return reinterpret_cast<PyObject*>(PyCode_NewWithPosOnlyArgs(
-        argcount, 0, 0, def.nparams, 0, flags, empty_bytes.get(), empty_tuple.get(), empty_tuple.get(),
-        f->varnames, freevars.get(), empty_tuple.get(), f->filename, f->name, def.first_line,
-        empty_bytes.get()));
+    if (!freevars || !empty_bytes || !empty_tuple) return Ref();
+    int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.collects_keywords ? CO_VARKEYWORDS : 0) |
+                (def.uses_class_cell ? CO_NESTED : 0);
+    return Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewWithPosOnlyArgs(
+        def.positional_count(), 0, 0, def.nparams, 0, flags, empty_bytes.get(), empty_tuple.get(), empty_tuple.get(),
+        f->varnames, freevars.get(), empty_tuple.get(), f->filename, f->name, def.first_line, empty_bytes.get())));
 }
 
 PyObject* function_get_code(PyObject* self, void*) {
     FunctionObject* f = as_function(self);
-    if (f->code == nullptr && (f->code = make_code(f)) == nullptr) return nullptr;
-    Py_INCREF(f->code);
-    return f->code;
+    if (f->code == nullptr && (f->code = make_code(f).release()) == nullptr) return nullptr;
+    return Ref::borrow(f->code).release();
 }
 
-PyObject* none_if_null(PyObject* value) {
-    if (value == nullptr) value = Py_None;
-    Py_INCREF(value);
-    return value;
-}
+PyObject* none_if_null(PyObject* value) { return Ref::borrow(value != nullptr ? value : Py_None).release(); }
 
 PyObject* function_get_defaults(PyObject* self, void*) { return none_if_null(as_function(self)->defaults); }
 PyObject* function_get_closure(PyObject* self, void*) { return none_if_null(as_function(self)->closure); }
@@ -157,10 +146,7 @@ PyMethodDef function_methods[] = {
 // Type slots.
 
 PyObject* function_descr_get(PyObject* self, PyObject* instance, PyObject*) {
-    if (instance == nullptr || instance == Py_None) {
-        Py_INCREF(self);
-        return self;
-    }
+    if (instance == nullptr || instance == Py_None) return Ref::borrow(self).release();
     return PyMethod_New(self, instance);
 }
 
@@ -168,39 +154,21 @@ PyObject* function_repr(PyObject* self) {
     return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
 }
 
+// The members that hold objects, for traverse and clear alike.
+constexpr PyObject* FunctionObject::*object_members[] = {
+    &FunctionObject::name,     &FunctionObject::qualname, &FunctionObject::module,      &FunctionObject::doc,
+    &FunctionObject::globals,  &FunctionObject::defaults, &FunctionObject::annotations, &FunctionObject::closure,
+    &FunctionObject::varnames, &FunctionObject::filename, &FunctionObject::code,        &FunctionObject::entry_code,
+    &FunctionObject::dict,
+};
+
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
-    FunctionObject* f = as_function(self);
-    Py_VISIT(f->name);
-    Py_VISIT(f->qualname);
-    Py_VISIT(f->module);
-    Py_VISIT(f->doc);
-    Py_VISIT(f->globals);
-    Py_VISIT(f->defaults);
-    Py_VISIT(f->annotations);
-    Py_VISIT(f->closure);
-    Py_VISIT(f->varnames);
-    Py_VISIT(f->filename);
-    Py_VISIT(f->code);
-    Py_VISIT(f->entry_code);
-    Py_VISIT(f->dict);
+    for (PyObject* FunctionObject::*member : object_members) Py_VISIT(as_function(self)->*member);
     return 0;
 }
 
 int function_clear(PyObject* self) {
-    FunctionObject* f = as_function(self);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
-    Py_CLEAR(f->module);
-    Py_CLEAR(f->doc);
-    Py_CLEAR(f->globals);
-    Py_CLEAR(f->defaults);
-    Py_CLEAR(f->annotations);
-    Py_CLEAR(f->closure);
-    Py_CLEAR(f->varnames);
-    Py_CLEAR(f->filename);
-    Py_CLEAR(f->code);
-    Py_CLEAR(f->entry_code);
-    Py_CLEAR(f->dict);
+    for (PyObject* FunctionObject::*member : object_members) Py_CLEAR(as_function(self)->*member);
     return 0;
 }
 
@@ -233,38 +201,69 @@ PyTypeObject function_type = [] {
     return type;
 }();
 
-PyObject* varnames_new(const FunctionDef& def) {
-    Ref names = Ref::steal(PyTuple_New(def.nparams));
-    if (!names) return nullptr;
-    for (int i = 0; i < def.nparams; ++i) {
-        PyObject* name = PyUnicode_InternFromString(def.params[i]);
-        if (name == nullptr) return nullptr;
-        PyTuple_SET_ITEM(names.get(), i, name);
+// ---------------------------------------------------------------------------
+// Construction: what the definition says, as objects.
+
+Ref interned_tuple(const char* const* texts, int count) {
+    Ref tuple = Ref::steal(PyTuple_New(count));
+    for (int i = 0; tuple && i < count; ++i) {
+        PyObject* text = PyUnicode_InternFromString(texts[i]);
+        if (text == nullptr) return Ref();
+        PyTuple_SET_ITEM(tuple.get(), i, text);
     }
-    return names.release();
+    return tuple;
+}
+
+// Null without an error for a function without defaults.
+Ref defaults_tuple(const FunctionDef& def) {
+    if (def.ndefaults == 0) return Ref();
+    Ref tuple = Ref::steal(PyTuple_New(def.ndefaults));
+    for (int i = 0; tuple && i < def.ndefaults; ++i) {
+        Ref value = constant_object(def.defaults[i]);
+        if (!value) return Ref();
+        PyTuple_SET_ITEM(tuple.get(), i, value.release());
+    }
+    return tuple;
+}
+
+// A dict of its own for each function, as Python makes one per `def`.
+Ref annotations_dict(const FunctionDef& def) {
+    Ref dict = Ref::steal(PyDict_New());
+    for (int i = 0; dict && i < def.nannotations; ++i) {
+        Ref text = Ref::steal(PyUnicode_FromString(def.annotations[i].text));
+        if (!text || PyDict_SetItemString(dict.get(), def.annotations[i].key, text.get()) < 0) return Ref();
+    }
+    return dict;
 }
 
 }  // namespace
 
 int function_type_ready() { return PyType_Ready(&function_type); }
 
-PyObject* function_new(const FunctionDef& def, const FunctionParts& parts) {
+Ref function_new(const FunctionDef& def, const FunctionParts& parts) {
     Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
-    Ref varnames = Ref::steal(varnames_new(def));
+    Ref varnames = interned_tuple(def.params, def.nparams);
     Ref filename = Ref::steal(PyUnicode_FromString(parts.filename));
-    if (!name || !varnames || !filename) return nullptr;
+    Ref doc = def.doc != nullptr ? Ref::steal(PyUnicode_FromString(def.doc)) : Ref::borrow(Py_None);
+    Ref defaults = defaults_tuple(def);
+    Ref annotations = annotations_dict(def);
+    Ref closure = def.uses_class_cell ? Ref::steal(PyTuple_Pack(1, parts.class_cell)) : Ref();
+    if (!name || !varnames || !filename || !doc || !annotations || (def.ndefaults > 0 && !defaults) ||
+        (def.uses_class_cell && !closure)) {
+        return Ref();
+    }
     FunctionObject* f = PyObject_GC_New(FunctionObject, &function_type);
-    if (f == nullptr) return nullptr;
+    if (f == nullptr) return Ref();
     f->vectorcall = function_vectorcall;
     f->def = &def;
     f->name = name.release();
     f->qualname = Ref::borrow(parts.qualname).release();
     f->module = Ref::borrow(parts.module_name).release();
-    f->doc = Ref::borrow(parts.doc != nullptr ? parts.doc : Py_None).release();
+    f->doc = doc.release();
     f->globals = Ref::borrow(parts.globals).release();
-    f->defaults = Ref::borrow(parts.defaults).release();
-    f->annotations = Ref::borrow(parts.annotations).release();
-    f->closure = Ref::borrow(parts.closure).release();
+    f->defaults = defaults.release();
+    f->annotations = annotations.release();
+    f->closure = closure.release();
     f->varnames = varnames.release();
     f->filename = filename.release();
     f->code = nullptr;
@@ -272,14 +271,12 @@ PyObject* function_new(const FunctionDef& def, const FunctionParts& parts) {
     f->dict = nullptr;
     f->weakrefs = nullptr;
     PyObject_GC_Track(f);
-    return reinterpret_cast<PyObject*>(f);
+    return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
 PyObject* function_globals(PyObject* function) { return as_function(function)->globals; }
 
-PyObject* function_cell(PyObject* function, int index) {
-    return PyTuple_GET_ITEM(as_function(function)->closure, index);
-}
+PyObject* function_class_cell(PyObject* function) { return PyTuple_GET_ITEM(as_function(function)->closure, 0); }
 
 bool is_function_with_body(PyObject* object, FunctionBody body) {
     return Py_TYPE(object) == &function_type && as_function(object)->def->body == body;

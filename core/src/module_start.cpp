@@ -4,7 +4,8 @@
 
 #include "pyext/boundary.hpp"
 #include "pyext/function.hpp"
-#include "pyext/interpreter.hpp"
+#include "pyext/names.hpp"
+#include "pyext/private_api.hpp"
 #include "pyext/traceback.hpp"
 
 namespace pyext {
@@ -43,27 +44,25 @@ void discard_module(ModuleBody& body, const char* body_code_name) {
         add_traceback_entry(body.filename, body_code_name, body.line, body.globals);
     }
     PendingError pending;
-    PyObject* name = PyDict_GetItemString(body.globals, "__name__");
-    if (name != nullptr) {
-        Ref owned_name = Ref::borrow(name);
-        if (PyObject_DelItem(PyImport_GetModuleDict(), owned_name.get()) < 0) PyErr_Clear();
-    }
+    Ref name = Ref::borrow(PyDict_GetItemWithError(body.globals, names.dunder_name));
+    if (name) (void)PyObject_DelItem(PyImport_GetModuleDict(), name.get());
+    PyErr_Clear();  // an error of the lookup or the deletion is discarded
     pending.restore();
 }
 
 // The interpreter's rule for taking `name` from what `__import__` returned:
 // its attribute, else its submodule from the module table, else ImportError.
-PyObject* take_imported_name(PyObject* package, PyObject* name) {
+Ref take_imported_name(PyObject* package, PyObject* name) {
     PyObject* value = nullptr;
-    if (_PyObject_LookupAttr(package, name, &value) != 0) return value;
-    Ref package_name = Ref::steal(PyObject_GetAttrString(package, "__name__"));
+    if (lookup_attribute(package, name, &value) != 0) return Ref::steal(value);
+    Ref package_name = Ref::steal(PyObject_GetAttr(package, names.dunder_name));
     if (!package_name) PyErr_Clear();
     if (package_name && !PyUnicode_Check(package_name.get())) package_name.reset();
     if (package_name) {
         Ref full_name = Ref::steal(PyUnicode_FromFormat("%U.%U", package_name.get(), name));
-        if (!full_name) return nullptr;
-        PyObject* submodule = PyImport_GetModule(full_name.get());
-        if (submodule != nullptr || PyErr_Occurred()) return submodule;
+        if (!full_name) return Ref();
+        Ref submodule = Ref::steal(PyImport_GetModule(full_name.get()));
+        if (submodule || PyErr_Occurred()) return submodule;
     }
     Ref shown_name = package_name ? package_name : Ref::steal(PyUnicode_FromString("<unknown module name>"));
     Ref path = Ref::steal(PyModule_Check(package) ? PyModule_GetFilenameObject(package) : nullptr);
@@ -72,12 +71,11 @@ PyObject* take_imported_name(PyObject* package, PyObject* name) {
         path.reset();
     }
     Ref location = path ? path : Ref::steal(PyUnicode_FromString("unknown location"));
-    if (!shown_name || !location) return nullptr;
+    if (!shown_name || !location) return Ref();
     Ref message = Ref::steal(PyUnicode_FromFormat("cannot import name %R from %R (%S)", name, shown_name.get(),
                                                   location.get()));
-    if (!message) return nullptr;
-    PyErr_SetImportError(message.get(), package_name.get(), path.get());
-    return nullptr;
+    if (message) PyErr_SetImportError(message.get(), package_name.get(), path.get());
+    return Ref();
 }
 
 }  // namespace
@@ -86,49 +84,49 @@ void ModuleBody::class_body_failed(const char* name, int body_line) const {
     add_traceback_entry(filename, name, body_line, globals);
 }
 
-int bind_global(ModuleBody& body, const char* name, PyObject* value) {
-    Ref owned = Ref::steal(value);
-    if (!owned) return -1;
-    return PyDict_SetItemString(body.globals, name, owned.get());
+int bind_global(ModuleBody& body, const char* name, Ref&& value) {
+    Ref owned = std::move(value);
+    return owned ? PyDict_SetItemString(body.globals, name, owned.get()) : -1;
 }
 
-PyObject* start_module(PyModuleDef* def, const char* default_name, const char* body_code_name,
-                       const char* filename, ModuleBodyFn run_body) {
-    return call_guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (function_type_ready() < 0) return nullptr;
-        def->m_name = keep_name(_Py_PackageContext != nullptr ? _Py_PackageContext : default_name);
+Ref start_module(PyModuleDef* def, const char* default_name, const char* body_code_name, const char* filename,
+                 ModuleBodyFn run_body) {
+    return call_guarded(Ref(), [&]() -> Ref {
+        if (function_type_ready() < 0 || names_init() < 0) return Ref();
+        const char* context = package_context();
+        def->m_name = keep_name(context != nullptr ? context : default_name);
         Ref module = Ref::steal(PyModule_Create2(def, 1013));
-        if (!module) return nullptr;
+        if (!module) return Ref();
         ModuleBody body{module.get(), PyModule_GetDict(module.get()), filename};
-        if (set_startup_spec(body.module, body.globals) < 0) return nullptr;
+        if (set_startup_spec(body.module, body.globals) < 0) return Ref();
         Ref table_key = Ref::steal(PyUnicode_FromString(def->m_name));
         if (!table_key || PyObject_SetItem(PyImport_GetModuleDict(), table_key.get(), module.get()) < 0) {
-            return nullptr;
+            return Ref();
         }
         // From here on a failure, a C++ exception included, takes the module
         // out of the table again.
         if (PyDict_SetItemString(body.globals, "__doc__", Py_None) < 0 ||
             call_guarded(-1, [&] { return run_body(body); }) < 0) {
             discard_module(body, body_code_name);
-            return nullptr;
+            return Ref();
         }
-        return module.release();
+        return module;
     });
 }
 
-int import_names(ModuleBody& body, int line, const char* package, std::initializer_list<const char*> names) {
+int import_names(ModuleBody& body, int line, const char* package, std::initializer_list<const char*> wanted) {
     body.line = line;
-    Ref import_function = Ref::borrow(PyDict_GetItemString(interpreter_builtins(), "__import__"));
+    Ref import_function = Ref::borrow(PyDict_GetItemWithError(interpreter_builtins(), names.dunder_import));
     if (!import_function) {
-        PyErr_SetString(PyExc_ImportError, "__import__ not found");
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, "__import__ not found");
         return -1;
     }
     Ref package_name = Ref::steal(PyUnicode_FromString(package));
-    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(wanted.size())));
     Ref level = Ref::steal(PyLong_FromLong(0));
     if (!package_name || !fromlist || !level) return -1;
     Py_ssize_t index = 0;
-    for (const char* name : names) {
+    for (const char* name : wanted) {
         PyObject* item = PyUnicode_InternFromString(name);
         if (item == nullptr) return -1;
         PyTuple_SET_ITEM(fromlist.get(), index++, item);
@@ -138,7 +136,7 @@ int import_names(ModuleBody& body, int line, const char* package, std::initializ
     if (!imported) return -1;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fromlist.get()); ++i) {
         PyObject* name = PyTuple_GET_ITEM(fromlist.get(), i);
-        Ref value = Ref::steal(take_imported_name(imported.get(), name));
+        Ref value = take_imported_name(imported.get(), name);
         if (!value || PyDict_SetItem(body.globals, name, value.get()) < 0) return -1;
     }
     return 0;
@@ -148,7 +146,7 @@ int import_future(ModuleBody& body, int line, const char* feature) {
     body.line = line;
     Ref future = Ref::steal(PyImport_ImportModule("__future__"));
     if (!future) return -1;
-    return bind_global(body, feature, PyObject_GetAttrString(future.get(), feature));
+    return bind_global(body, feature, Ref::steal(PyObject_GetAttrString(future.get(), feature)));
 }
 
 }  // namespace pyext

@@ -4,12 +4,10 @@
 
 #include <cstring>
 
-#include "pyext/ref.hpp"
-
 namespace pyext {
 
-PyObject* entry_code_new(const char* filename, const char* name, int line) {
-    return reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, name, line));
+Ref entry_code_new(const char* filename, const char* name, int line) {
+    return Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, name, line)));
 }
 
 void add_traceback_entry(PyObject* code, PyObject* globals, PyObject* locals) {
@@ -36,7 +34,7 @@ void add_traceback_entry(const char* filename, const char* name, int line, PyObj
     Ref code;
     {
         PendingError pending;
-        code = Ref::steal(entry_code_new(filename, name, line));
+        code = entry_code_new(filename, name, line);
         if (!code) PyErr_Clear();
         pending.restore();
     }

@@ -12,10 +12,10 @@
 
 namespace pyext {
 
-// New reference: `name` from `globals`, else from the interpreter's builtins
-// (never the calling frame's), else NameError "name '%s' is not defined".
-PyObject* lookup_global(PyObject* globals, PyObject* name);
-PyObject* lookup_global(PyObject* globals, const char* name);
+// `name` from `globals`, else from the interpreter's builtins (never the
+// calling frame's), else NameError "name '%s' is not defined".
+Ref lookup_global(PyObject* globals, PyObject* name);
+Ref lookup_global(PyObject* globals, const char* name);
 
 class ClassStatement {
 public:
@@ -26,16 +26,15 @@ public:
 
     // ns[key] = value.
     int set(const char* key, PyObject* value);
-    // ns["__module__"] = the module's `__name__`.
-    int set_module_name();
-    // New reference: `name` from the namespace, then globals, then builtins.
-    PyObject* lookup(const char* name);
+    // `name` from the namespace, then globals, then builtins.
+    Ref lookup(const char* name);
     // Reads `__annotations__` back from the namespace and adds one entry.
     int annotate(const char* field, PyObject* annotation);
-    // New reference: the class the metaclass returns.
-    PyObject* finish();
+    // The class the metaclass returns.
+    Ref finish();
 
     PyObject* namespace_object() const { return namespace_.get(); }
+    PyObject* globals() const { return globals_; }
 
 private:
     PyObject* globals_;

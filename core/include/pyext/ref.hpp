@@ -3,33 +3,31 @@
 // `Ref` owns exactly one reference (or none).  It is made either by consuming
 // a new reference (`Ref::steal`, for what the C API returns as "new
 // reference") or by taking one more on a borrowed pointer (`Ref::borrow`).
-// Handing the reference on to the C API is explicit (`release`).  Plain
-// `PyObject*` is a borrowed pointer everywhere else in this code base, and a
-// borrowed pointer is never kept across a call that may run Python code.
+// Handing the reference on to the C API is explicit (`release`).
+//
+// Every function of ours that makes a new reference returns a `Ref`, and one
+// that takes ownership takes `Ref&&`; a plain `PyObject*` is a borrowed
+// pointer.  Only the interpreter's C API (with the thin wrappers of its
+// private part) and the type slots it calls hand new references over as
+// plain pointers, and those are owned at once.  A borrowed pointer is never
+// kept across a call that may run Python code.
 #pragma once
 
 #include <Python.h>
 
 #include <utility>
 
+#include "pyext/private_api.hpp"
+
 namespace pyext {
 
-// Whether this thread may change reference counts now.  At exit the
-// interpreter ends every other thread that asks for its lock again with
-// pthread_exit, and the forced unwind runs our destructors on that thread
-// without the lock, possibly after finalisation has torn down the thread
-// states.  Such a thread leaves its references to the ending process instead
-// of racing the thread that finalises.  Outside finalisation every caller
-// holds the lock, so the cheap test settles it.
-inline bool may_touch_references() noexcept {
-    if (!_Py_IsFinalizing()) return true;
-    PyThreadState* holder = _PyThreadState_UncheckedGet();
-    return holder != nullptr && holder->thread_id == PyThread_get_thread_ident();
-}
-
-// Py_XDECREF for owners' destructors.
+// Py_XDECREF for owners' destructors.  At exit the interpreter ends every
+// other thread that asks for its lock again with pthread_exit, and the forced
+// unwind runs our destructors on that thread without the lock, possibly after
+// finalisation has torn down the thread states.  Such a thread leaves its
+// references to the ending process instead of racing the one that finalises.
 inline void drop_reference(PyObject* p) noexcept {
-    if (p != nullptr && may_touch_references()) Py_DECREF(p);
+    if (p != nullptr && holds_interpreter_lock()) Py_DECREF(p);
 }
 
 class Ref {
@@ -90,7 +88,7 @@ public:
     // `__context__`, as `except: cleanup(); raise` does when the cleanup
     // raises; otherwise the same as `restore`.
     void restore_as_context() noexcept {
-        _PyErr_ChainExceptions(type_, value_, traceback_);
+        chain_exceptions(type_, value_, traceback_);
         forget();
     }
 

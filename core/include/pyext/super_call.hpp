@@ -4,10 +4,12 @@
 
 #include <Python.h>
 
+#include "pyext/ref.hpp"
+
 namespace pyext {
 
-// New reference.  A `cls` that is not a class raises the RuntimeError of
-// zero-argument `super()`; the interpreter's `super` raises its own errors.
-PyObject* super_attribute(PyObject* cls, PyObject* self, PyObject* name);
+// A `cls` that is not a class raises the RuntimeError of zero-argument
+// `super()`; the interpreter's `super` raises its own errors.
+Ref super_attribute(PyObject* cls, PyObject* self, PyObject* name);
 
 }  // namespace pyext

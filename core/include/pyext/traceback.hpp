@@ -7,11 +7,13 @@
 
 #include <Python.h>
 
+#include "pyext/ref.hpp"
+
 namespace pyext {
 
-// New reference: an empty code object whose first line is `line`, so that a
-// frame made from it reports that line.
-PyObject* entry_code_new(const char* filename, const char* name, int line);
+// An empty code object whose first line is `line`, so that a frame made from
+// it reports that line.
+Ref entry_code_new(const char* filename, const char* name, int line);
 
 // Pushes one entry for `code` (borrowed) in front of the pending error's
 // traceback.  `locals` (borrowed, may be null) becomes the frame's f_locals.

@@ -1,0 +1,35 @@
+// A mapping reached with one hash per key: an exact dict goes straight to the
+// dict's known-hash calls, anything else through the mapping protocol, with
+// the same meaning.
+#pragma once
+
+#include <Python.h>
+
+#include "pyext/ref.hpp"
+
+namespace pyext {
+
+class Mapping {
+public:
+    explicit Mapping(Ref object) : object_(std::move(object)), exact_dict_(PyDict_CheckExact(object_.get())) {}
+
+    PyObject* object() const { return object_.get(); }
+
+    // The value of a key the mapping holds; null without an error when it
+    // holds none (membership decides, not a subscript that a `__missing__`
+    // could answer), null with one when asking failed.
+    Ref find(PyObject* key, Py_hash_t hash) const;
+    // mapping[key]: KeyError(key) when absent.
+    Ref at(PyObject* key, Py_hash_t hash) const;
+    // The truth of mapping[key]: 1 or 0, -1 on error.
+    int truth_at(PyObject* key, Py_hash_t hash) const;
+    // key in mapping: 1 or 0, -1 on error.
+    int contains(PyObject* key, Py_hash_t hash) const;
+    int set(PyObject* key, Py_hash_t hash, PyObject* value) const;
+
+private:
+    Ref object_;
+    bool exact_dict_;
+};
+
+}  // namespace pyext
