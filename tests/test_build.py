@@ -9,9 +9,7 @@ import sysconfig
 import tempfile
 import unittest
 
-import util
-
-REPO = os.path.dirname(util.HERE)
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))   # needs no built module, so no util
 CMAKE = os.environ.get("PYEXT_CMAKE") or shutil.which("cmake")
 # Configuring runs no module code; the sanitizer runtimes would only slow cmake and the compiler checks down.
 CHILD_ENV = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
@@ -48,22 +46,20 @@ class ConfigureTest(unittest.TestCase):
         with open(os.path.join(build, "CMakeCache.txt")) as handle:
             return dict(re.findall(r"^(\w[\w-]*):\w+=(.*)$", handle.read(), re.MULTILINE))
 
-    def fresh_build_dir(self):
-        return tempfile.mkdtemp(dir=self.scratch)
-
     def test_install_dir_follows_the_interpreter_chosen_last(self):
         """Otherwise `cmake --install` after switching PYTHON puts the modules into the first
         interpreter's site-packages, where the chosen one never imports them."""
-        build = self.fresh_build_dir()
+        build = tempfile.mkdtemp(dir=self.scratch)
         for python, site in [(sys.executable, self.own_site), (self.other_python, self.other_site),
                              (sys.executable, self.own_site)]:
             cache = self.configure(build, "-DPYTHON=" + python)
-            self.assertEqual((cache["HOST_PYTHON"], cache["PYEXT_INSTALL_DIR"]), (python, site))
+            self.assertEqual(cache["HOST_PYTHON"], python)
+            self.assertEqual(cache["PYEXT_INSTALL_DIR"], site)
 
     def test_install_dir_given_by_the_user_survives_other_interpreters(self):
         """A folder the user chose, on the first configure or a later one, must not be replaced by
         site-packages when the interpreter changes."""
-        first, later = self.fresh_build_dir(), self.fresh_build_dir()
+        first, later = tempfile.mkdtemp(dir=self.scratch), tempfile.mkdtemp(dir=self.scratch)
         self.configure(first, "-DPYTHON=" + sys.executable, "-DPYEXT_INSTALL_DIR=/opt/pyext-first")
         self.configure(later, "-DPYTHON=" + sys.executable)
         self.configure(later, "-DPYEXT_INSTALL_DIR=/opt/pyext-later")
@@ -77,7 +73,7 @@ class ConfigureTest(unittest.TestCase):
         for given, wanted, unwanted in [(None, ["-O2", "-DNDEBUG"], ["-O3"]),
                                         ("-O1 -DPYEXT_FLAG_PROBE", ["-O1", "-DPYEXT_FLAG_PROBE"], ["-O2", "-O3"]),
                                         ("-O3 -DNDEBUG", ["-O3", "-DNDEBUG"], ["-O2"])]:
-            build = self.fresh_build_dir()
+            build = tempfile.mkdtemp(dir=self.scratch)
             options = ["-DPYTHON=" + sys.executable, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"]
             self.configure(build, *options + (["-DCMAKE_CXX_FLAGS_RELEASE=" + given] if given else []))
             with open(os.path.join(build, "compile_commands.json")) as handle:
@@ -89,7 +85,3 @@ class ConfigureTest(unittest.TestCase):
                 with self.subTest(given=given, file=entry["file"]):
                     self.assertTrue(set(wanted) <= set(flags), entry["command"])
                     self.assertFalse(set(unwanted) & set(flags), entry["command"])
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -6,8 +6,8 @@ import re
 import traceback
 import unittest
 
-import messages
 import util
+import messages
 from messages import AppNameField, UserBasicInfo
 from orvek_fields import StringField
 
@@ -34,7 +34,6 @@ def own_entries(exc):
 
 
 class AppNameFieldTest(unittest.TestCase):
-
     def test_initialiser_arguments(self):
         """Arguments must reach the next class in the caller's MRO as keywords, defaults filled, extras after in
         caller order; bad ones must fail as in Python code before any base call."""
@@ -57,7 +56,9 @@ class AppNameFieldTest(unittest.TestCase):
                 ((), {"regex": None}, keywords(regex=None))]:
             with self.subTest(args=args, kwargs=kwargs):
                 field = Named(*args, **kwargs)
-                self.assertEqual((field.args, list(field.options.items()), calls.pop()), ((), expected, expected))
+                self.assertEqual(field.args, ())
+                self.assertEqual(list(field.options.items()), expected)
+                self.assertEqual(calls.pop(), expected)
         init, stranger = AppNameField.__init__, StringField()
         foreign = "super(type, obj): obj must be an instance or subtype of type"
         for call, message in [
@@ -67,9 +68,9 @@ class AppNameFieldTest(unittest.TestCase):
                 (lambda: init(object(), "d"), foreign), (lambda: init(stranger, "d", extra=1), foreign)]:
             with self.subTest(message=message):
                 exc = raised(call)
-                entries = [("__init__", 13)] if message == foreign else []
-                self.assertEqual((type(exc), str(exc), [entry[:2] for entry in own_entries(exc)]),
-                                 (TypeError, message, entries))
+                self.assertIs(type(exc), TypeError)
+                self.assertEqual(str(exc), message)
+                self.assertEqual([e[:2] for e in own_entries(exc)], [("__init__", 13)] if message == foreign else [])
         self.assertEqual(calls, [])
         self.assertEqual(own_entries(exc)[0][2].f_locals, dict(DEFAULTS, self=stranger, description="d",
                                                                 kwargs={"extra": 1}, __class__=AppNameField))
@@ -82,7 +83,6 @@ class AppNameFieldTest(unittest.TestCase):
 
 
 class ModuleTest(unittest.TestCase):
-
     def test_user_record_and_module_names(self):
         """The engine must get UserBasicInfo's names in order with real types; the module must hold the eight names."""
         self.assertEqual(UserBasicInfo._namespace_log, ("__module__", "__doc__", "__qualname__", "__annotations__",
@@ -97,10 +97,8 @@ class ModuleTest(unittest.TestCase):
 
     def test_first_import_from_many_threads_gets_the_finished_module(self):
         """Threads importing at once must wait for the one running the start-up, never take the module half-made."""
-        runs = util.run_many(util.RACING_IMPORT % ("messages", ["AppNameField", "UserBasicInfo"]),
-                             [util.BUILD_DIR, util.STANDINS], 20)
-        self.assertEqual([(run.returncode, run.stdout, run.stderr[-300:]) for run in runs],
-                         [(0, "False []\n", "")] * 20)
+        runs = util.run_many(util.RACING_IMPORT % ("messages", ["AppNameField", "UserBasicInfo"]), 20)
+        self.assertEqual([(r.returncode, r.stdout, r.stderr[-300:]) for r in runs], [(0, "False []\n", "")] * 20)
 
     def test_initialiser_copies_and_pickles_as_itself(self):
         """Copying or pickling the method must give back the very same function, as for a Python method."""
@@ -130,7 +128,7 @@ class ModuleTest(unittest.TestCase):
             orvek_fields.IntField, orvek_fields.TimestampField = real, Failing
             held = [sorted(name for name in vars(m) if not name.startswith("__")) for m in unfinished.values()]
             print(json.dumps([outcomes + [report(), report()], held, orvek_fields.__file__]))
-            """, [util.BUILD_DIR, util.STANDINS])
+            """)
         self.assertEqual(done.returncode, 0, done.stderr)
         outcomes, held, path = json.loads(done.stdout)
         missing = ["ImportError", "cannot import name 'IntField' from 'orvek_fields' (%s)" % path,
@@ -138,7 +136,3 @@ class ModuleTest(unittest.TestCase):
         failing = ["ValueError", "no clock", [["<module messages>", 16], ["UserBasicInfo", 23]], False]
         self.assertEqual(outcomes, [missing, missing, failing, failing])
         self.assertEqual(held, [["StringField"], ["StringField"]])
-
-
-if __name__ == "__main__":
-    unittest.main()

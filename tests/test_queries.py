@@ -2,36 +2,15 @@
 
 import unittest
 
+import util
 import velmark
-
-
-def make_doc(groups, policies):
-    return velmark.Velmark(name="app", groups=[velmark.Group(child=c, parent=p) for c, p in groups],
-                           policies=[velmark.Policy(sub=s, obj=o, act=a) for s, o, a in policies])
-
-
-def perm(obj, act):
-    return {"obj": obj, "act": act}
+from util import make_doc, perm
 
 
 class QueryTest(unittest.TestCase):
-
-    def capture(self):
-        """Swaps the module's answer class for one logging each from_display call as (keyword, value) pairs."""
-        real, calls = velmark.RoleContent, []
-
-        class StandIn:
-            @classmethod
-            def from_display(cls, **display):
-                calls.append(list(display.items()))
-                return real.from_display(**display)
-        velmark.RoleContent = StandIn
-        self.addCleanup(setattr, velmark, "RoleContent", real)
-        return calls
-
     def test_answers_are_built_with_exact_keywords(self):
         """The answer must get name, roles, permissions in that order, and each permission as obj then act."""
-        calls = self.capture()
+        calls = util.capture_from_display(self, "RoleContent")
         doc = velmark.Velmark(name="app")
         doc.get_role_contents("admin")
         doc.get_role_contents(role_name="root", _acl=object())
@@ -54,7 +33,7 @@ class QueryTest(unittest.TestCase):
         # Keys: a, b, ("o2","w"), ("o1","r"); a walk from a meets b's ("o1","r") first.
         doc = make_doc([("a", "b")], [("a", "o2", "w"), ("b", "o1", "r"), ("b", "o2", "w"),
                                       ("c", "o3", "x"), ("public", "p", "v")])
-        calls, both = self.capture(), [perm("o2", "w"), perm("o1", "r")]
+        calls, both = util.capture_from_display(self, "RoleContent"), [perm("o2", "w"), perm("o1", "r")]
         for names, joined, permissions in [
                 (["a"], "a", both), (["b", "a", "b"], "b,a,b", both), ("ab", "a,b", both),
                 (["c", "a"], "c,a", both + [perm("o3", "x")]), ([], "", []),
@@ -64,9 +43,7 @@ class QueryTest(unittest.TestCase):
                 doc.get_implicit_permissions_for_roles(names)
                 self.assertEqual(calls[-1], [("name", joined), ("permissions", permissions)])
         # Unknown names become graph keys in memory only.
-        self.assertEqual((list(doc.dag)[-2:], doc.dag["stranger"]), (["stranger", "late"], []))
-        self.assertEqual((len(doc.groups), len(doc.policies)), (1, 5))
-
-
-if __name__ == "__main__":
-    unittest.main()
+        self.assertEqual(list(doc.dag)[-2:], ["stranger", "late"])
+        self.assertEqual(doc.dag["stranger"], [])
+        self.assertEqual(len(doc.groups), 1)
+        self.assertEqual(len(doc.policies), 5)

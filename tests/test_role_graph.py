@@ -2,6 +2,7 @@
 
 import unittest
 
+from util import groups, make_doc, policies
 import orvek_engine
 from velmark import Group, Policy, Velmark
 
@@ -14,23 +15,13 @@ def graph(doc):  # ordered, so that key order takes part in comparisons
     return list(doc.dag.items())
 
 
-def groups(*pairs):
-    return [Group(child=child, parent=parent) for child, parent in pairs]
-
-
-def policies(*triples):
-    return [Policy(sub=sub, obj=obj, act=act) for sub, obj, act in triples]
-
-
 def rich():  # a role r that contains p1 and p2 and holds o1 and o2: keys RICH_KEYS
-    return Velmark(groups=groups(("r", "p1"), ("r", "p2")),
-                   policies=policies(("r", "o1", "a"), ("r", "o2", "a")))
+    return make_doc([("r", "p1"), ("r", "p2")], [("r", "o1", "a"), ("r", "o2", "a")])
 
 
 class TestRoleGraph(unittest.TestCase):
-
-    def test_construction_and_reload(self):
-        """Default roles only for missing keywords, never shared; saved lists alone shape the graph."""
+    def test_default_roles_only_for_missing_keywords(self):
+        """A document must get the default roles for a missing keyword only, leaving the caller's keywords alone."""
         for kwargs, expected in [
                 ({"name": "my-app"}, DEFAULT_GRAPH),
                 ({"policies": []}, [("admin", ["root"]), ("root", []), ("public", [])]),
@@ -39,21 +30,23 @@ class TestRoleGraph(unittest.TestCase):
             given = dict(kwargs)
             self.assertEqual(graph(Velmark(**given)), expected, kwargs)
             self.assertEqual(given, kwargs, "the caller's mapping changed")
-        # Nothing of the default lists, records or graph is shared between two documents.
+
+    def test_defaults_are_never_shared(self):
+        """Nothing of the default lists, records or graph may be shared between two documents."""
         first, second = ([doc.policies, doc.groups, doc.policies[0], doc.groups[0], doc.dag,
                           doc.dag["root"]] for doc in (Velmark(), Velmark()))
         self.assertEqual([mine is theirs for mine, theirs in zip(first, second)], [False] * 6)
+
+    def test_records_alone_shape_the_graph_also_when_read_back(self):
+        """Records alone shape the graph, keys in first-named order; read back, the saved lists give it again."""
         # Repeats, a shared permission, self-containment, public mentioned by records, key order.
-        doc = Velmark(name="graph-app",
-                      groups=groups(("a", "b"), ("c", "a"), ("a", "b"), ("s", "s"), ("public", "g")),
-                      policies=policies(("b", "o", "r"), ("a", "o2", "w"), ("c", "o", "r"),
-                                        ("b", "o", "r"), ("public", "page", "read")))
-        expected = [
-            ("a", ["b", ("o2", "w")]), ("b", [("o", "r")]), ("c", ["a", ("o", "r")]), ("s", ["s"]),
-            ("public", ["g", ("page", "read")]), ("g", []), (("o", "r"), []), (("o2", "w"), []),
-            (("page", "read"), [])]
+        doc = make_doc([("a", "b"), ("c", "a"), ("a", "b"), ("s", "s"), ("public", "g")], [
+            ("b", "o", "r"), ("a", "o2", "w"), ("c", "o", "r"), ("b", "o", "r"), ("public", "page", "read")],
+            name="graph-app")
+        expected = [("a", ["b", ("o2", "w")]), ("b", [("o", "r")]), ("c", ["a", ("o", "r")]), ("s", ["s"]),
+                    ("public", ["g", ("page", "read")]), ("g", []), (("o", "r"), []), (("o2", "w"), []),
+                    (("page", "read"), [])]
         self.assertEqual(graph(doc), expected)
-        # Read back from the engine: rebuilt from the saved lists, without graph-only edges.
         self.addCleanup(orvek_engine.clear_store)
         doc._dag_add_group(Group(child="g", parent="a"))
         doc.save()
@@ -89,13 +82,15 @@ class TestRoleGraph(unittest.TestCase):
                  [O1, O2, "n1", "p2"], ["n1"])]:
             doc = rich()
             self.assertIsNone(getattr(doc, method)("r", records))
-            self.assertEqual((doc.dag["r"], list(doc.dag)), (entries, RICH_KEYS + new_keys), method)
+            self.assertEqual(doc.dag["r"], entries, method)
+            self.assertEqual(list(doc.dag), RICH_KEYS + new_keys, method)
         for method, records in [("_dag_set_policies", policies(("nobody", "o", "a"))),
                                 ("_dag_set_groups", groups(("nobody", "r")))]:
             doc = rich()
             with self.assertRaises(KeyError) as caught:
                 getattr(doc, method)("nobody", records)
-            self.assertEqual((caught.exception.args, graph(doc)), (("nobody",), graph(rich())))
+            self.assertEqual(caught.exception.args, ("nobody",), method)
+            self.assertEqual(graph(doc), graph(rich()), method)
 
     def test_adds_find_new_roles_by_membership(self):
         """A graph that answers lookups of missing roles must still get every new role as a key, with its edge."""
@@ -112,8 +107,8 @@ class TestRoleGraph(unittest.TestCase):
         self.assertEqual(graph(doc), DEFAULT_GRAPH + [("new", [("o", "a")]), (("o", "a"), []), ("new2", ["root"]),
                                                       ("new3", [("o", "a")])])
 
-    def test_adds_append_in_order_and_refuse_unhashable_values_cleanly(self):
-        """Adds never duplicate an edge, and a malformed record must leave no stray successor."""
+    def test_adds_append_in_order_without_repeating_an_edge(self):
+        """Each add must append its edge, and its new keys, in order, never an edge the role has already."""
         doc = Velmark()
         for record in groups(("admin", "root"), ("c", "p"), ("admin", "public"), ("admin", "f")):
             doc._dag_add_group(record)
@@ -122,6 +117,9 @@ class TestRoleGraph(unittest.TestCase):
         self.assertEqual(graph(doc), [
             ("admin", ["root", "public", "f", STAR]), ("root", [STAR]), (STAR, []), ("public", []),
             ("c", ["p", ("o", "a")]), ("p", []), ("f", []), ("s", [("o", "a")]), (("o", "a"), [])])
+
+    def test_adds_refuse_unhashable_values_cleanly(self):
+        """A record with a value that cannot be hashed must raise TypeError and leave no stray successor."""
         for record in [Policy(sub="root", obj=["o"], act="a"), Policy(sub="new", obj="o", act={}),
                        Policy(sub=["root"], obj="o", act="a"), Group(child="admin", parent=["p"]),
                        Group(child="new", parent={}), Group(child=["admin"], parent="root")]:
@@ -133,8 +131,5 @@ class TestRoleGraph(unittest.TestCase):
         doc = rich()
         records = policies(("r", "o3", "a"), ("r", ["o4"], "a"), ("r", "o5", "a"))
         self.assertRaises(TypeError, doc._dag_set_policies, "r", records)
-        self.assertEqual((doc.dag["r"], list(doc.dag)), (["p1", "p2", O3], RICH_KEYS + [O3]))
-
-
-if __name__ == "__main__":
-    unittest.main()
+        self.assertEqual(doc.dag["r"], ["p1", "p2", O3])
+        self.assertEqual(list(doc.dag), RICH_KEYS + [O3])

@@ -5,10 +5,9 @@ import json
 import os
 import unittest
 
+import util
 import orvek_engine
 import orvek_fields
-
-import util
 
 # Every subprocess starts with this: import velmark, report the outcome as data.
 PRELUDE = r'''
@@ -25,13 +24,23 @@ def attempt():
 '''
 # Appended to a broken package: keeps the velmark module that imported it.
 CAPTURE = "\nimport sys as _sys\nCAPTURED = _sys.modules.get('velmark')\n"
-# An engine whose EmbeddedDocumentField refuses one way of naming the record class.
+BODY, REFUSED = "<module velmark>", "record class form not accepted"
+# Makes the package's field class {0} refuse the fields it is asked for while {1} holds.
 NARROW = '''
-class EmbeddedDocumentField(EmbeddedDocumentField):
+class {0}({0}):
     def __init__(self, *args, **options):
-        if %s:
+        if {1}:
             raise LookupError(%r)
         super().__init__(*args, **options)
+''' % REFUSED
+# Fails the start-up's next import (asked of `__import__` from C) in a function named as the module body, at line 100:
+# the error's traceback then begins with such an entry, to which the start-up must add no second one.
+HOOK = '''
+import builtins as _builtins
+def _hook(*args, _real=_builtins.__import__):
+    _builtins.__import__ = _real
+    raise LookupError("engine refused")
+_hook.__code__, _builtins.__import__ = _hook.__code__.replace(co_name=%r, co_firstlineno=100), _hook
 '''
 OWNERS = {"annotations": __future__, "StringField": orvek_fields, "DictField": orvek_fields}
 CLASSES = ["Policy", "Group", "RoleContent", "Velmark"]
@@ -44,8 +53,7 @@ def broken(package, old="", new="", extra=""):
         return {package + "/__init__.py": handle.read().replace(old, new) + CAPTURE + extra}
 
 
-# Runs PRELUDE + `code` beside velmark, the stand-ins (none if `files` is None)
-# and `files` written over them; returns the `report` it prints.
+# Runs PRELUDE + `code` beside velmark, the stand-ins (none if `files` is None) and `files`; returns its `report`.
 def sandbox_run(test, code, files=(), into=""):
     with util.PackageSandbox() as box:
         box.copy_module("velmark", into=into)
@@ -58,20 +66,24 @@ def sandbox_run(test, code, files=(), into=""):
     return json.loads(proc.stdout.splitlines()[-1])
 
 
-# broken packages (None: orvek_fields absent), exception type, message, line of
-# the module body (None: some class statement), entries after it, names bound by then
-REFUSED = "record class form not accepted"
+# broken packages (None: orvek_fields absent), exception type, message, velmark's own traceback entries [name, line]
+# (the module body's at the failing statement, then a class body's), the engine's entries after them, names bound
 NO_NAME = "cannot import name %r from %r (<root>/%s/__init__.py)"
 FAILURES = [
-    (None, "ModuleNotFoundError", "No module named 'orvek_fields'", 2, [], None),
+    (None, "ModuleNotFoundError", "No module named 'orvek_fields'", [[BODY, 2]], [], None),
     (broken("orvek_fields", "class DictField(", "class _NoDictField("), "ImportError",
-     NO_NAME % ("DictField", "orvek_fields", "orvek_fields"), 2, [], ["annotations", "StringField"]),
+     NO_NAME % ("DictField", "orvek_fields", "orvek_fields"), [[BODY, 2]], [], ["annotations", "StringField"]),
     (broken("orvek_engine", "(Acl, AclItem,", "(AclItem,"), "ImportError",
-     NO_NAME % ("Acl", "orvek_engine", "orvek_engine"), 6, [], IMPORTED[:-1]),
-    (broken("orvek_engine", extra=NARROW % ("args", REFUSED)), "LookupError", REFUSED, None,
-     ["RoleContent", "__init__"], IMPORTED + CLASSES[:2]),
-    (broken("orvek_engine", extra=NARROW % ("options", REFUSED)), "LookupError", REFUSED, None,
-     ["Velmark", "__init__"], IMPORTED + CLASSES[:3]),
+     NO_NAME % ("Acl", "orvek_engine", "orvek_engine"), [[BODY, 6]], [], IMPORTED[:-1]),
+    (broken("orvek_fields", extra=NARROW.format("StringField", "'Acl' in dir(_sys.modules.get('orvek_engine'))")),
+     "LookupError", REFUSED, [[BODY, 9], ["Policy", 10]], ["__init__"], IMPORTED),
+    (broken("orvek_fields", extra=NARROW.format("StringField", "'regex' in options")), "LookupError", REFUSED,
+     [[BODY, 15], ["Group", 16]], ["__init__"], IMPORTED + CLASSES[:1]),
+    (broken("orvek_engine", extra=NARROW.format("EmbeddedDocumentField", "args")), "LookupError", REFUSED,
+     [[BODY, 20], ["RoleContent", 23]], ["__init__"], IMPORTED + CLASSES[:2]),
+    (broken("orvek_engine", extra=NARROW.format("EmbeddedDocumentField", "options")), "LookupError", REFUSED,
+     [[BODY, 26], ["Velmark", 44]], ["__init__"], IMPORTED + CLASSES[:3]),
+    (broken("orvek_fields", extra=HOOK % BODY), "LookupError", "engine refused", [[BODY, 102]], [], IMPORTED[:3]),
 ]
 # Fails, then retries with the working stand-ins first on the path.
 FAILURE_RUN = '''
@@ -85,7 +97,6 @@ report["fixed"] = attempt()
 
 
 class TestImport(unittest.TestCase):
-
     def test_namespace_holds_exactly_the_packages_own_objects(self):
         """Host code relying on velmark.X being the engine's own X would break."""
         import velmark
@@ -93,7 +104,8 @@ class TestImport(unittest.TestCase):
         self.assertEqual(sorted(public), sorted(IMPORTED + CLASSES))
         for name in IMPORTED:
             self.assertIs(public[name], getattr(OWNERS.get(name, orvek_engine), name), name)
-        self.assertEqual((velmark.__name__, velmark.__doc__), ("velmark", None))
+        self.assertEqual(velmark.__name__, "velmark")
+        self.assertIsNone(velmark.__doc__)
         self.assertEqual([public[c].__module__ + "." + public[c].__name__ for c in CLASSES],
                          ["velmark." + c for c in CLASSES])
 
@@ -104,31 +116,27 @@ class TestImport(unittest.TestCase):
             self.skipTest("binutils not available")
         for name in ("velmark", "messages"):
             path = util.built_module_path(name)
-            symbols = subprocess.run(["nm", "-D", "--defined-only", path], stdout=subprocess.PIPE,
-                                     universal_newlines=True, check=True).stdout.split()
+            symbols = subprocess.check_output(["nm", "-D", "--defined-only", path], universal_newlines=True).split()
             self.assertEqual(symbols[2::3], ["PyInit_" + name])
-            dynamic = subprocess.run(["readelf", "-d", path], stdout=subprocess.PIPE,
-                                     universal_newlines=True, check=True).stdout
-            self.assertNotIn("libpython", dynamic)
+            self.assertNotIn("libpython", subprocess.check_output(["readelf", "-d", path], universal_newlines=True))
 
     def test_module_name_follows_how_it_was_loaded(self):
         """Inside a package it must register under the dotted name; loaded by hand, as velmark."""
         report = sandbox_run(self, '''import ctypes, glob, pkg.velmark as m
-report = [m.__name__, sys.modules.get("pkg.velmark") is m, "velmark" in sys.modules,
-          m.Group.__module__, vars(m.Velmark)["get_role_contents"].__module__]
+report = dict(name=m.__name__, kept=sys.modules.get("pkg.velmark") is m, plain_kept="velmark" in sys.modules,
+              record=m.Group.__module__, method=vars(m.Velmark)["get_role_contents"].__module__)
 entry = ctypes.PyDLL(glob.glob(os.path.join(ROOT, "pkg", "velmark*.so"))[0]).PyInit_velmark
 entry.restype = ctypes.py_object
 m = entry()
-report += [m.__name__, sys.modules.get("velmark") is m, hasattr(m, "Velmark"), m.__doc__]''',
-                             files={"pkg/__init__.py": ""}, into="pkg")
-        self.assertEqual(report, ["pkg.velmark", True, False, "pkg.velmark", "pkg.velmark",
-                                  "velmark", True, True, None])
+report.update(manual=m.__name__, manual_kept=sys.modules.get("velmark") is m, manual_full=hasattr(m, "Velmark"),
+              manual_doc=m.__doc__)''', files={"pkg/__init__.py": ""}, into="pkg")
+        util.assert_parts(self, report, name="pkg.velmark", kept=True, plain_kept=False, record="pkg.velmark",
+                          method="pkg.velmark", manual="velmark", manual_kept=True, manual_full=True, manual_doc=None)
 
     def test_first_import_from_many_threads_gets_the_finished_module(self):
         """Threads importing at once must wait for the one running the start-up, never take the module half-made."""
-        runs = util.run_many(util.RACING_IMPORT % ("velmark", ["Velmark"]), [util.BUILD_DIR, util.STANDINS], 20)
-        self.assertEqual([(run.returncode, run.stdout, run.stderr[-300:]) for run in runs],
-                         [(0, "False []\n", "")] * 20)
+        runs = util.run_many(util.RACING_IMPORT % ("velmark", ["Velmark"]), 20)
+        self.assertEqual([(r.returncode, r.stdout, r.stderr[-300:]) for r in runs], [(0, "False []\n", "")] * 20)
 
     def test_names_come_from_the_module_then_the_interpreters_builtins(self):
         """Neither the start-up nor a method may take a name from the builtins of the frame that called it."""
@@ -158,33 +166,32 @@ report += [m.__name__, sys.modules.get("velmark") is m, hasattr(m, "Velmark"), m
                 run("velmark.Velmark()", frame_builtins, velmark=velmark) for frame_builtins in ({"Policy": Marker}, 42)]
             builtins.Policy = Marker
             print(report, run("result = velmark.Velmark().policies", {}, velmark=velmark), made)
-            """ % util.built_module_path("velmark"), [util.BUILD_DIR, util.STANDINS])
+            """ % util.built_module_path("velmark"))
         error, policy = "NameError: name 'Policy' is not defined", {"sub": "root", "obj": "*", "act": "*"}
         # Only line 1 imports through the caller's hook: the interpreter's own module import does so.
         printed = "%s [Marker(sub='root', obj='*', act='*')] %s\n" % ([["__future__"], True, error, error], [policy])
-        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, printed, ""))
+        util.assert_printed(self, done, printed)
+        self.assertEqual(done.stderr, "")
 
     def test_failure_passes_unchanged_and_leaves_nothing_registered(self):
         """A broken outside package must give the host its own error at its line, and no module."""
-        for files, error, message, line, trail, partial in FAILURES:
-            with self.subTest(message=message, trail=trail):
+        for files, error, message, own, trail, partial in FAILURES:
+            with self.subTest(message=message, own=own):
                 report = sandbox_run(self, FAILURE_RUN, files)
-                self.assertEqual((report["type"], report["message"], report["left"]),
-                                 (error, message, False))
+                self.assertEqual(report["type"], error)
+                self.assertEqual(report["message"], message)
+                self.assertIs(report["left"], False)
                 entries = report["entries"][1:]  # after the helper's own
-                self.assertEqual([e[0] for e in entries], ["<module velmark>"] + trail)
-                self.assertIn(entries[0][1], [line] if line else range(9, 100))
+                self.assertEqual(entries[:len(own)], own)
+                self.assertEqual([name for name, _ in entries[len(own):]], trail)
                 self.assertEqual(report["partial"], [sorted(partial)] if partial else [])
                 self.assertEqual(report["fixed"], {"ok": "velmark"})
 
     def test_package_importing_velmark_back_gets_the_unfinished_module(self):
         """An outside package importing velmark during start-up must get it, marked initialising."""
-        spy = "\nimport velmark as _v\nSEEN = [sorted(k for k in vars(_v) if k[0] != '_'), " \
-              "_v.__spec__._initializing]\n"
+        spy = "\nimport velmark as _v\nSEEN = [sorted(k for k in vars(_v) if k[0] != '_'), _v.__spec__._initializing]\n"
         report = sandbox_run(self, 'report = [attempt(), __import__("orvek_engine").SEEN]',
                              broken("orvek_engine", extra=spy))
-        self.assertEqual(report, [{"ok": "velmark"}, [sorted(IMPORTED[:3]), True]])
-
-
-if __name__ == "__main__":
-    unittest.main()
+        self.assertEqual(report[0], {"ok": "velmark"})
+        self.assertEqual(report[1][0], sorted(IMPORTED[:3]))   # the names bound when the engine imported it
+        self.assertIs(report[1][1], True)   # the module still marked as initialising

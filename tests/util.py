@@ -1,5 +1,7 @@
+"""Helpers shared by the tests; imported first by each, it puts the built modules and stand-ins on sys.path."""
 import copy
 import gc
+import glob
 import os
 import pickle
 import resource
@@ -13,27 +15,93 @@ from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STANDINS = os.path.join(os.path.dirname(HERE), "standins")
-BUILD_DIR = os.environ.get("VELMARK_BUILD_DIR", "")
+# VELMARK_BUILD_DIR if set (CTest sets it), else the folder ./run-tests builds; PATH: what this and every child import.
+BUILD_DIR = os.path.abspath(os.environ.get("VELMARK_BUILD_DIR") or os.path.join(HERE, "..", "build", "python"))
+PATH = [BUILD_DIR, STANDINS, HERE]
 # The sanitizer build preloads ASan, whose shadow memory rules out any address-space limit.
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def built_module_path(name):
     """Path of the freshly built extension module `name`."""
-    found = [entry for entry in os.listdir(BUILD_DIR) if entry.startswith(name + ".") and entry.endswith(".so")]
+    found = glob.glob(os.path.join(BUILD_DIR, name + ".*.so"))
     if not found:
-        raise FileNotFoundError("no built module %r in %r" % (name, BUILD_DIR))
-    return os.path.join(BUILD_DIR, found[0])
+        raise ImportError("no built %s module in %s: run ./run-tests, or set VELMARK_BUILD_DIR" % (name, BUILD_DIR))
+    return found[0]
 
 
-def run_python(code, path, timeout=300):
+BUILT = [built_module_path(name) for name in ("velmark", "messages")]   # fails, naming the folder, if one is missing
+sys.path[:0] = [folder for folder in PATH if folder not in map(os.path.abspath, sys.path)]
+import velmark  # noqa: E402  (only now can it be found)
+
+
+def groups(*pairs):
+    return [velmark.Group(child=child, parent=parent) for child, parent in pairs]
+
+
+def policies(*triples):
+    return [velmark.Policy(sub=sub, obj=obj, act=act) for sub, obj, act in triples]
+
+
+def make_doc(pairs=(), triples=(), cls=velmark.Velmark, name="app", **fields):
+    """A `cls` document with the containments (child, parent) `pairs` and the permissions (sub, obj, act) `triples`."""
+    return cls(name=name, groups=groups(*pairs), policies=policies(*triples), **fields)
+
+
+def perm(obj, act):   # a permission in the display form that the updates take and the answers give
+    return {"obj": obj, "act": act}
+
+
+class CountingDoc(velmark.Velmark):
+    """Counts its saves: every update must save exactly once."""
+    saves = 0
+
+    def save(self):
+        self.saves += 1
+        return super().save()
+
+
+class QuietDoc(velmark.Velmark):
+    """Saves nothing, so that large graphs measure the module and not the stand-in engine's store."""
+
+    def save(self):
+        pass
+
+
+def capture_from_display(test, name):
+    """Swaps velmark.`name`, until `test` ends, for a class whose from_display logs its keyword pairs in order."""
+    real, calls = getattr(velmark, name), []
+
+    class Recorder:
+        @classmethod
+        def from_display(cls, **display):
+            calls.append(list(display.items()))
+            return real.from_display(**display)
+    setattr(velmark, name, Recorder)
+    test.addCleanup(setattr, velmark, name, real)
+    return calls
+
+
+def assert_parts(test, held, **expected):
+    """Checks each part named in `expected` against that part of `held`, one by one, so a failure names it."""
+    for part, value in expected.items():
+        test.assertEqual(held[part], value, part)
+
+
+def run_python(code, path=PATH, timeout=300):
     """Runs `code` in a fresh interpreter whose sys.path starts with the folders `path`."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(path))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), VELMARK_BUILD_DIR=BUILD_DIR)
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
 
 
-def run_many(code, path, count, workers=8, timeout=300):
+def assert_printed(test, done, stdout):
+    """Checks that the child run `done` ended cleanly after printing exactly `stdout`; failures show its stderr."""
+    test.assertEqual(done.returncode, 0, done.stderr[-3000:])
+    test.assertEqual(done.stdout, stdout, done.stderr[-3000:])
+
+
+def run_many(code, count, path=PATH, workers=8, timeout=300):
     """Runs `code` in `count` fresh interpreters, `workers` at a time; their outcomes in order."""
     with ThreadPoolExecutor(workers) as pool:
         return list(pool.map(lambda _: run_python(code, path, timeout), range(count)))
