@@ -89,6 +89,11 @@ int bind_keywords(const FunctionDef& def, PyObject* varnames, Py_ssize_t argcoun
 int bind_arguments(const FunctionDef& def, PyObject* varnames, PyObject* defaults, PyObject* const* args,
                    Py_ssize_t nargs, PyObject* kwnames, BoundArguments& bound) {
     const Py_ssize_t argcount = def.positional_count();
+    // The common call, every parameter given by position, binds as it comes.
+    if (nargs == argcount && kwnames == nullptr && !def.collects_keywords) {
+        for (Py_ssize_t i = 0; i < nargs; ++i) bound.values[i] = args[i];
+        return 0;
+    }
     const Py_ssize_t ndefaults = defaults == nullptr ? 0 : PyTuple_GET_SIZE(defaults);
     if (def.collects_keywords) {
         bound.keywords = Ref::steal(PyDict_New());

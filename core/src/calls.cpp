@@ -1,5 +1,7 @@
 #include "pyext/calls.hpp"
 
+#include "pyext/private_api.hpp"
+
 namespace pyext {
 namespace {
 
@@ -53,6 +55,10 @@ Ref call_method_keywords(PyObject* self, PyObject* name, std::initializer_list<K
 }
 
 int compare_truth(PyObject* left, PyObject* right, int op) {
+    // Two exact strs compare as the str type decides, without a call.
+    if (PyUnicode_CheckExact(left) && PyUnicode_CheckExact(right) && (op == Py_EQ || op == Py_NE)) {
+        return (left == right || text_equal(left, right)) == (op == Py_EQ);
+    }
     Ref result = Ref::steal(PyObject_RichCompare(left, right, op));
     return result ? truth(result.get()) : -1;
 }

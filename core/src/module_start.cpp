@@ -92,7 +92,7 @@ int bind_global(ModuleBody& body, const char* name, Ref&& value) {
 Ref start_module(PyModuleDef* def, const char* default_name, const char* body_code_name, const char* filename,
                  ModuleBodyFn run_body) {
     return call_guarded(Ref(), [&]() -> Ref {
-        if (function_type_ready() < 0 || names_init() < 0) return Ref();
+        if (function_type_ready() < 0 || names_init() < 0 || watch_interpreter_exit() < 0) return Ref();
         const char* context = package_context();
         def->m_name = keep_name(context != nullptr ? context : default_name);
         Ref module = Ref::steal(PyModule_Create2(def, 1013));

@@ -15,20 +15,31 @@
 
 #include <Python.h>
 
+#include <atomic>
 #include <utility>
 
 #include "pyext/private_api.hpp"
 
 namespace pyext {
 
+// Set once the interpreter begins to exit, by a hook that its `atexit`
+// runs before it ends other threads (see `watch_interpreter_exit`).
+extern std::atomic<bool> interpreter_exiting;
+
 // Py_XDECREF for owners' destructors.  At exit the interpreter ends every
 // other thread that asks for its lock again with pthread_exit, and the forced
 // unwind runs our destructors on that thread without the lock, possibly after
 // finalisation has torn down the thread states.  Such a thread leaves its
 // references to the ending process instead of racing the one that finalises.
+// Until the exit begins every caller holds the lock, and the test is one load.
 inline void drop_reference(PyObject* p) noexcept {
-    if (p != nullptr && holds_interpreter_lock()) Py_DECREF(p);
+    if (p == nullptr) return;
+    if (!interpreter_exiting.load(std::memory_order_relaxed) || holds_interpreter_lock()) Py_DECREF(p);
 }
+
+// Registers the hook that sets `interpreter_exiting`, once per process; the
+// module start-up calls it.  0, or -1 with an error set.
+int watch_interpreter_exit();
 
 class Ref {
 public:
