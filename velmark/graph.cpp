@@ -2,7 +2,6 @@
 
 #include "pyext/calls.hpp"
 #include "pyext/names.hpp"
-#include "pyext/private_api.hpp"
 
 namespace velmark {
 
@@ -33,18 +32,6 @@ namespace {
 
 constexpr int not_decided = -2;
 
-bool exact_text(PyObject* o) { return Py_TYPE(o) == &PyUnicode_Type; }
-
-// Equality of two exact strs as the str type decides it, answered early
-// when both hashes are known and differ.
-bool text_equal(PyObject* a, PyObject* b) {
-    if (a == b) return true;
-    Py_hash_t ha = reinterpret_cast<PyASCIIObject*>(a)->hash;
-    Py_hash_t hb = reinterpret_cast<PyASCIIObject*>(b)->hash;
-    if (ha != -1 && hb != -1 && ha != hb) return false;
-    return pyext::text_equal(a, b);
-}
-
 // Equality of graph nodes (exact strs, and exact tuples of exact strs) as
 // the built-in types decide it; not_decided for anything else.
 int node_equal(PyObject* a, PyObject* b) {
@@ -55,14 +42,14 @@ int node_equal(PyObject* a, PyObject* b) {
     bool simple_b = tb == &PyUnicode_Type || tb == &PyTuple_Type;
     if (!simple_a || !simple_b) return not_decided;
     if (ta != tb) return 0;
-    if (ta == &PyUnicode_Type) return text_equal(a, b);
+    if (ta == &PyUnicode_Type) return pyext::texts_equal(a, b);
     Py_ssize_t size = PyTuple_GET_SIZE(a);
     if (size != PyTuple_GET_SIZE(b)) return 0;
     for (Py_ssize_t i = 0; i < size; ++i) {
         PyObject* item_a = PyTuple_GET_ITEM(a, i);
         PyObject* item_b = PyTuple_GET_ITEM(b, i);
-        if (!exact_text(item_a) || !exact_text(item_b)) return not_decided;
-        if (!text_equal(item_a, item_b)) return 0;
+        if (!PyUnicode_CheckExact(item_a) || !PyUnicode_CheckExact(item_b)) return not_decided;
+        if (!pyext::texts_equal(item_a, item_b)) return 0;
     }
     return 1;
 }

@@ -54,10 +54,18 @@ Ref call_method_keywords(PyObject* self, PyObject* name, std::initializer_list<K
     return Ref::steal(PyObject_VectorcallMethod(name, stack, 1, kwnames.get()));
 }
 
+bool texts_equal(PyObject* a, PyObject* b) {
+    if (a == b) return true;
+    Py_hash_t hash_a = reinterpret_cast<PyASCIIObject*>(a)->hash;
+    Py_hash_t hash_b = reinterpret_cast<PyASCIIObject*>(b)->hash;
+    if (hash_a != -1 && hash_b != -1 && hash_a != hash_b) return false;
+    return text_equal(a, b);
+}
+
 int compare_truth(PyObject* left, PyObject* right, int op) {
     // Two exact strs compare as the str type decides, without a call.
     if (PyUnicode_CheckExact(left) && PyUnicode_CheckExact(right) && (op == Py_EQ || op == Py_NE)) {
-        return (left == right || text_equal(left, right)) == (op == Py_EQ);
+        return texts_equal(left, right) == (op == Py_EQ);
     }
     Ref result = Ref::steal(PyObject_RichCompare(left, right, op));
     return result ? truth(result.get()) : -1;

@@ -21,10 +21,12 @@ Ref Mapping::at(PyObject* key, Py_hash_t hash) const {
 
 int Mapping::truth_at(PyObject* key, Py_hash_t hash) const {
     if (exact_dict_) {
-        // The bools answer without running code, so the borrowed value will do.
+        // The bools answer without running code, so the borrowed value will
+        // do; any other value is held while its truth test runs.
         PyObject* value = dict_get_known_hash(object_.get(), key, hash);
         if (value == Py_True) return 1;
         if (value == Py_False) return 0;
+        if (value != nullptr) return truth(Ref::borrow(value).get());
     }
     Ref value = at(key, hash);
     return value ? truth(value.get()) : -1;

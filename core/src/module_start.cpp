@@ -32,9 +32,9 @@ int set_startup_spec(PyObject* module, PyObject* globals) {
     if (!bootstrap) return -1;
     Ref spec_from_module = Ref::steal(PyObject_GetAttrString(bootstrap.get(), "_spec_from_module"));
     if (!spec_from_module) return -1;
-    Ref spec = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), module));
-    if (!spec || PyObject_SetAttrString(spec.get(), "_initializing", Py_True) < 0) return -1;
-    return PyDict_SetItemString(globals, "__spec__", spec.get());
+    Ref startup = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), module));
+    if (!startup || PyObject_SetAttrString(startup.get(), "_initializing", Py_True) < 0) return -1;
+    return PyDict_SetItemString(globals, "__spec__", startup.get());
 }
 
 // The failure path: entry for the module body, module out of the table,

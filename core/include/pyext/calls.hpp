@@ -31,6 +31,10 @@ inline int truth(PyObject* value) {
     return PyObject_IsTrue(value);
 }
 
+// Equality of two exact strs as the str type decides it, answered early by
+// identity and by cached hashes that differ.
+bool texts_equal(PyObject* a, PyObject* b);
+
 // The truth of `left == right` (or `!=`, by `op`): the left operand's
 // comparison answers first, as in Python.
 int compare_truth(PyObject* left, PyObject* right, int op);

@@ -5,8 +5,8 @@
 // before its body runs (so code the body triggers finds the unfinished
 // module), gives it a start-up `__spec__` marked as initialising (so other
 // threads wait for this import instead of taking the unfinished module), and
-// runs the body.  The spec is made and bound before the module enters the
-// table, because making it runs Python code, during which the interpreter
+// runs the body.  That `__spec__` is made and bound before the module enters
+// the table, because making it runs Python code, during which the interpreter
 // may let another thread run.  A failed body leaves no table entry behind and
 // its exception passes on unchanged, with one traceback entry for the module
 // body at the line of the failing statement.
