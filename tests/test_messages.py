@@ -98,7 +98,7 @@ class ModuleTest(unittest.TestCase):
     def test_first_import_from_many_threads_gets_the_finished_module(self):
         """Threads importing at once must wait for the one running the start-up, never take the module half-made."""
         runs = util.run_many(util.RACING_IMPORT % ("messages", ["AppNameField", "UserBasicInfo"]), 20)
-        self.assertEqual([(r.returncode, r.stdout, r.stderr[-300:]) for r in runs], [(0, "False []\n", "")] * 20)
+        self.assertEqual([(r.returncode, r.stdout, r.stderr) for r in runs], [(0, "False []\n", "")] * 20)
 
     def test_initialiser_copies_and_pickles_as_itself(self):
         """Copying or pickling the method must give back the very same function, as for a Python method."""

@@ -1,5 +1,6 @@
 """What a role holds directly, and what a set of roles holds through everything it contains."""
 
+import _testcapi
 import unittest
 
 import util
@@ -47,3 +48,67 @@ class QueryTest(unittest.TestCase):
         self.assertEqual(doc.dag["stranger"], [])
         self.assertEqual(len(doc.groups), 1)
         self.assertEqual(len(doc.policies), 5)
+
+    def test_role_contents_hold_each_record_while_reading_it(self):
+        """A record whose `obj` getter lets go of every list that holds it must still be read whole, never through a
+        freed object."""
+        done = util.run_python("""
+            import gc, velmark
+            class Vanishing:
+                def __init__(self, act):
+                    self.sub, self.act = "r", act
+                @property
+                def obj(self):
+                    for holder in gc.get_referrers(self):
+                        if isinstance(holder, list):
+                            holder.clear()
+                    return "o"
+                def __del__(self):
+                    stray.append(Vanishing("stray"))   # would take the freed object's place
+            stray, doc = [], velmark.Velmark(policies=[], groups=[])
+            doc.policies.append(Vanishing("a"))
+            print(doc.get_role_contents("r").to_display()["permissions"])
+            """)
+        util.assert_printed(self, done, "[{'obj': 'o', 'act': 'a'}]\n")
+
+    def test_names_not_yet_readied_match_their_equals(self):
+        """A str made through the legacy C API, not yet readied, must match the equal names already stored."""
+        legacy = _testcapi.unicode_legacy_string
+        doc = velmark.Velmark()
+        self.assertEqual(doc.get_role_contents(role_name=legacy("admin")).to_display()["roles"], ["root"])
+        doc.dag["admin"].append(legacy("public"))
+        doc._dag_add_group(velmark.Group(child="admin", parent="public"))
+        self.assertEqual(doc.dag["admin"], ["root", "public"])
+        doc.set_role_sub_roles(legacy("admin"), [])
+        self.assertEqual((doc.groups, doc.dag["admin"]), ([], []))
+
+    def test_marks_changed_while_collected_fail_as_iterating_them_would(self):
+        """A mark whose truth test changes the query's mapping must fail as iterating the mapping would, and never
+        report a node it added as a held permission."""
+        class Meddling:   # a mark whose truth test runs `change` on the mapping that holds it
+            def __init__(self, marks, change):
+                self.marks, self.change = marks, change
+
+            def __bool__(self):
+                self.change(self.marks)
+                return True
+
+        class Hooked(velmark.Velmark):
+            def _dfs(self, start, discovered):
+                super()._dfs(start, discovered)
+                discovered[("*", "*")] = Meddling(discovered, self.change)
+                return discovered
+
+        def replace(marks):   # a key already read out goes, another comes
+            if marks.pop("admin", None) is not None:
+                marks[("stolen", "perm")] = True
+
+        for change, message in [(replace, "dictionary keys changed during iteration"),
+                                (lambda marks: marks.setdefault(("stolen", "perm"), True),
+                                 "dictionary changed size during iteration")]:
+            with self.subTest(message):
+                doc = Hooked()
+                doc.change = change
+                with self.assertRaises(RuntimeError) as caught:
+                    doc.get_implicit_permissions_for_roles(["admin"])
+                self.assertEqual(str(caught.exception), message)

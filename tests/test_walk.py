@@ -73,6 +73,54 @@ class WalkTest(unittest.TestCase):
             """)
         util.assert_printed(self, done, "True True\n")
 
+    def test_successor_list_shortened_during_the_walk_ends_at_its_new_end(self):
+        """Code the walk runs (a mark's store, a successor's hash, an overriding walk) that shortens the list being
+        walked must end the walk at the list's new end, as iterating the list would."""
+        done = util.run_python("""
+            import velmark
+            class Marks(dict):
+                def __setitem__(self, node, mark):
+                    super().__setitem__(node, mark)
+                    trigger(node)
+            class Shortening(str):
+                def __hash__(self):
+                    trigger(self)
+                    return str.__hash__(self)
+            class Overriding(velmark.Velmark):
+                def _dfs(self, start, discovered):
+                    trigger(start)
+                    return super()._dfs(start, discovered)
+            for at, cut, cls, node in [("b", list.clear, velmark.Velmark, str), ("c", "del", velmark.Velmark, str),
+                                       ("b", list.clear, velmark.Velmark, Shortening),
+                                       ("b", list.clear, Overriding, str)]:
+                doc = cls(policies=[], groups=[])
+                doc.dag = {"a": [node("b"), "c", "d"], "b": [], "c": [], "d": []}
+                def trigger(reached):
+                    if reached == at:
+                        del doc.dag["a"][1 if cut == "del" else 0:]
+                marks = doc._dfs("a", Marks(dict.fromkeys(doc.dag, False)))
+                print("".join(node for node, mark in marks.items() if mark), doc.dag["a"])
+            """)
+        util.assert_printed(self, done, "ab []\nabc ['b']\nab []\nab []\n")
+
+    def test_errors_while_reading_a_mark_reach_the_caller_unchanged(self):
+        """An error raised while a mark is looked up (by a successor's __eq__) must reach the caller as raised,
+        KeyboardInterrupt included, after one call."""
+        class Faulty(str):
+            __hash__ = str.__hash__
+
+            def __eq__(self, other):
+                self.calls += 1
+                raise self.error
+
+        for error in (ZeroDivisionError("eq"), KeyboardInterrupt()):
+            node, doc = Faulty("b"), velmark.Velmark(policies=[], groups=[])
+            node.calls, node.error, doc.dag = 0, error, {"a": [node], node: []}
+            with self.subTest(error=type(error).__name__), self.assertRaises(type(error)) as caught:
+                doc._dfs("a", {"a": False, "b": False})
+            self.assertIs(caught.exception, error)
+            self.assertEqual(node.calls, 1)
+
     @unittest.skipIf(util.SANITIZED, "ASan's shadow memory does not fit under an address-space limit")
     def test_walk_that_never_keeps_a_mark_ends_in_memory_error(self):
         """A walk around a cycle whose marks are lost must fail with MemoryError, the interpreter intact."""
@@ -110,3 +158,9 @@ class CycleCheckTest(unittest.TestCase):
         self.assertEqual(list(doc.dag)[-1], "orphan")
         self.assertNotIn("ghost", doc.dag)
         self.assertEqual(len(doc.groups), 2)
+
+    def test_graph_is_read_before_the_child_is_hashed(self):
+        """As `child not in dag` does, the check reads the graph before it hashes the child: that read's error wins."""
+        with self.assertRaises(AttributeError) as caught:
+            velmark.Velmark._check_new_group(types.SimpleNamespace(), velmark.Group(child=[], parent="root"))
+        self.assertEqual(str(caught.exception), "'types.SimpleNamespace' object has no attribute 'dag'")

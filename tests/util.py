@@ -4,6 +4,7 @@ import gc
 import glob
 import os
 import pickle
+import re
 import resource
 import shutil
 import subprocess
@@ -88,17 +89,27 @@ def assert_parts(test, held, **expected):
         test.assertEqual(held[part], value, part)
 
 
+# What a child prints when its memory or its runtime broke, whether or not its exit status says so: a sanitizer's
+# report (a thread's report can lose the race with the exit of the process), an interpreter's fatal error, a C++ abort.
+FAULT_REPORT = re.compile(r"ERROR: AddressSanitizer|AddressSanitizer: CHECK failed|runtime error: |"
+                          r"SUMMARY: UndefinedBehaviorSanitizer|Fatal Python error|terminate called")
+
+
 def run_python(code, path=PATH, timeout=300):
-    """Runs `code` in a fresh interpreter whose sys.path starts with the folders `path`."""
+    """Runs `code` in a fresh interpreter whose sys.path starts with the folders `path`; fails the test, showing the
+    child's whole stderr, if the child printed a fault report."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), VELMARK_BUILD_DIR=BUILD_DIR)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, stdout=subprocess.PIPE,
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
+    if FAULT_REPORT.search(done.stderr):
+        raise AssertionError("the child reported a fault (exit status %d):\n%s" % (done.returncode, done.stderr))
+    return done
 
 
 def assert_printed(test, done, stdout):
     """Checks that the child run `done` ended cleanly after printing exactly `stdout`; failures show its stderr."""
-    test.assertEqual(done.returncode, 0, done.stderr[-3000:])
-    test.assertEqual(done.stdout, stdout, done.stderr[-3000:])
+    test.assertEqual(done.returncode, 0, done.stderr)
+    test.assertEqual(done.stdout, stdout, done.stderr)
 
 
 def run_many(code, count, path=PATH, workers=8, timeout=300):

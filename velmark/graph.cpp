@@ -25,14 +25,14 @@ int add_graph_key(const Mapping& graph, PyObject* node, Py_hash_t hash) {
 
 Ref fresh_marks(PyObject* graph) {
     // dict.fromkeys sizes the new dict for the whole graph at once.
-    return pyext::call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys, {graph, Py_False});
+    return pyext::call_method(reinterpret_cast<PyObject*>(&PyDict_Type), names.fromkeys, graph, Py_False);
 }
 
 namespace {
 
 constexpr int not_decided = -2;
 
-// Equality of graph nodes (exact strs, and exact tuples of exact strs) as
+// Equality of graph nodes (ready exact strs, and exact tuples of them) as
 // the built-in types decide it; not_decided for anything else.
 int node_equal(PyObject* a, PyObject* b) {
     if (a == b) return 1;
@@ -42,13 +42,13 @@ int node_equal(PyObject* a, PyObject* b) {
     bool simple_b = tb == &PyUnicode_Type || tb == &PyTuple_Type;
     if (!simple_a || !simple_b) return not_decided;
     if (ta != tb) return 0;
-    if (ta == &PyUnicode_Type) return pyext::texts_equal(a, b);
+    if (ta == &PyUnicode_Type) return pyext::ready_texts(a, b) ? pyext::texts_equal(a, b) : not_decided;
     Py_ssize_t size = PyTuple_GET_SIZE(a);
     if (size != PyTuple_GET_SIZE(b)) return 0;
     for (Py_ssize_t i = 0; i < size; ++i) {
         PyObject* item_a = PyTuple_GET_ITEM(a, i);
         PyObject* item_b = PyTuple_GET_ITEM(b, i);
-        if (!PyUnicode_CheckExact(item_a) || !PyUnicode_CheckExact(item_b)) return not_decided;
+        if (!pyext::ready_texts(item_a, item_b)) return not_decided;
         if (!pyext::texts_equal(item_a, item_b)) return 0;
     }
     return 1;

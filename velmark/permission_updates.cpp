@@ -151,7 +151,7 @@ Ref set_sub_permissions_body(PyObject* function, PyObject* const* args) {
         policies = attribute(self, names.policies);
         if (!policies || extend_items(policies.get(), new_policies.get()) < 0) return Ref();
     }
-    if ((replacing || known) && !call_method(self, names.dag_set_policies, {sub, new_policies.get()})) return Ref();
+    if ((replacing || known) && !call_method(self, names.dag_set_policies, sub, new_policies.get())) return Ref();
     return none();
 }
 

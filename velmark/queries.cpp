@@ -42,10 +42,12 @@ Ref own_permissions(PyObject* self, PyObject* role_name) {
     Ref permissions = Ref::steal(PyList_New(0));
     if (!permissions) return Ref();
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(own.get()); ++i) {
-        PyObject* policy = PyList_GET_ITEM(own.get(), i);  // `own` is ours alone
-        Ref obj = attribute(policy, names.obj);
+        // Held: reading `obj` may run code that empties `own` (a list that
+        // code can reach) and the stored list alike.
+        Ref policy = Ref::borrow(PyList_GET_ITEM(own.get(), i));
+        Ref obj = attribute(policy.get(), names.obj);
         if (!obj) return Ref();
-        Ref act = attribute(policy, names.act);
+        Ref act = attribute(policy.get(), names.act);
         if (!act) return Ref();
         Ref display = display_form(obj.get(), act.get());
         if (!display || PyList_Append(permissions.get(), display.get()) < 0) return Ref();
@@ -104,24 +106,17 @@ int keep_if_reached_permission(PyObject* permissions, PyObject* node, PyObject* 
 }
 
 // The display forms of the reached permission nodes of the query's own
-// mapping (an exact dict), in its key order.  A mark's truth test may run
-// code, so each pair is held while it is looked at.
+// mapping (an exact dict), in its key order.
 Ref reached_permissions(PyObject* discovered) {
     Ref permissions = Ref::steal(PyList_New(0));
     if (!permissions) return Ref();
-    const Py_ssize_t size = PyDict_GET_SIZE(discovered);
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(discovered, &position, &key, &value)) {
-        Ref node = Ref::borrow(key);
-        Ref mark = Ref::borrow(value);
+    pyext::DictItems items(discovered);
+    Ref node, mark;
+    int more;
+    while ((more = items.next(node, mark)) > 0) {
         if (keep_if_reached_permission(permissions.get(), node.get(), mark.get()) < 0) return Ref();
-        if (PyDict_GET_SIZE(discovered) != size) {
-            PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-            return Ref();
-        }
     }
-    return permissions;
+    return more < 0 ? Ref() : permissions;
 }
 
 // Walks from each asked role in turn over one shared mapping.
@@ -129,7 +124,7 @@ int walk_from_each(PyObject* self, PyObject* role_names, PyObject* discovered) {
     Ref iterator = Ref::steal(PyObject_GetIter(role_names));
     if (!iterator) return -1;
     while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
-        if (!call_method(self, names.dfs, {name.get(), discovered})) return -1;
+        if (!call_method(self, names.dfs, name.get(), discovered)) return -1;
     }
     return PyErr_Occurred() ? -1 : 0;
 }

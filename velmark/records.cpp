@@ -22,17 +22,12 @@ Ref module_global(PyObject* function, PyObject* name) {
     return pyext::lookup_global(pyext::function_globals(function), name);
 }
 
-Ref make_record(PyObject* function, PyObject* class_name, std::initializer_list<Keyword> keywords) {
-    Ref record_class = module_global(function, class_name);
-    return record_class ? pyext::call_keywords(record_class.get(), keywords) : Ref();
-}
-
 int append_item(PyObject* list, PyObject* item) {
     if (PyList_CheckExact(list)) return PyList_Append(list, item);
-    return call_method(list, names.append, {item}) ? 0 : -1;
+    return call_method(list, names.append, item) ? 0 : -1;
 }
 
-int extend_items(PyObject* list, PyObject* items) { return call_method(list, names.extend, {items}) ? 0 : -1; }
+int extend_items(PyObject* list, PyObject* items) { return call_method(list, names.extend, items) ? 0 : -1; }
 
 Ref records_where(PyObject* records, PyObject* attribute, PyObject* role, int op) {
     Ref iterator = Ref::steal(PyObject_GetIter(records));
@@ -76,7 +71,7 @@ Ref add_new_records(PyObject* function, PyObject* const* args, RecordBuilder bui
         int accepted = gate != nullptr ? gate(self, record.get()) : 1;
         if (accepted < 0) return Ref();
         if (accepted == 0) continue;
-        if (!call_method(self, dag_add, {record.get()})) return Ref();
+        if (!call_method(self, dag_add, record.get())) return Ref();
         stored_records = velmark::attribute(self, list_name);
         if (!stored_records || append_item(stored_records.get(), record.get()) < 0) return Ref();
     }
@@ -85,7 +80,7 @@ Ref add_new_records(PyObject* function, PyObject* const* args, RecordBuilder bui
 }
 
 Ref update_and_answer(PyObject* self, PyObject* internal_method, PyObject* role_name, PyObject* items) {
-    if (!call_method(self, internal_method, {role_name, items}) || !call_method(self, names.save, {})) return Ref();
+    if (!call_method(self, internal_method, role_name, items) || !call_method(self, names.save)) return Ref();
     return pyext::call_method_keywords(self, names.get_role_contents, {{names.role_name, role_name}});
 }
 

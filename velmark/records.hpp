@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-#include <initializer_list>
+#include <cstddef>
 
 #include "pyext/calls.hpp"
 #include "pyext/ref.hpp"
@@ -29,7 +29,11 @@ Ref permission_pair(PyObject* record);
 Ref module_global(PyObject* function, PyObject* name);
 
 // `class_name(**keywords)` for the module's record class of that name.
-Ref make_record(PyObject* function, PyObject* class_name, std::initializer_list<Keyword> keywords);
+template <size_t N>
+Ref make_record(PyObject* function, PyObject* class_name, const Keyword (&keywords)[N]) {
+    Ref record_class = module_global(function, class_name);
+    return record_class ? pyext::call_keywords(record_class.get(), keywords) : Ref();
+}
 
 // list.append(item) and list.extend(items), through the method unless the
 // list is a plain list.

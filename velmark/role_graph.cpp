@@ -77,7 +77,7 @@ Ref replace_successors(PyObject* self, PyObject* role, PyObject* records, PyObje
 
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(own_records.get()); ++i) {
         Ref record = Ref::borrow(PyList_GET_ITEM(own_records.get(), i));
-        if (!call_method(self, add_method, {record.get()})) return Ref();
+        if (!call_method(self, add_method, record.get())) return Ref();
     }
     return none();
 }
@@ -89,14 +89,15 @@ int add_each(PyObject* self, PyObject* list_name, PyObject* add_method) {
     Ref iterator = Ref::steal(PyObject_GetIter(records.get()));
     if (!iterator) return -1;
     while (Ref record = Ref::steal(PyIter_Next(iterator.get()))) {
-        if (!call_method(self, add_method, {record.get()})) return -1;
+        if (!call_method(self, add_method, record.get())) return -1;
     }
     return PyErr_Occurred() ? -1 : 0;
 }
 
 // kwargs[key] = [record_class(**defaults)] unless the caller gave `key`.
+template <size_t N>
 int supply_default(PyObject* function, PyObject* kwargs, PyObject* key, PyObject* record_class,
-                   std::initializer_list<Keyword> defaults) {
+                   const Keyword (&defaults)[N]) {
     int given = PyDict_Contains(kwargs, key);
     if (given != 0) return given < 0 ? -1 : 0;
     Ref record = make_record(function, record_class, defaults);
@@ -135,7 +136,7 @@ Ref init_body(PyObject* function, PyObject* const* args) {
     if (!no_args || !Ref::steal(PyObject_Call(initialiser.get(), no_args.get(), kwargs))) return Ref();
     Ref graph = Ref::steal(PyDict_New());
     if (!graph || PyObject_SetAttr(self, names.dag, graph.get()) < 0) return Ref();
-    if (!call_method(self, names.dag_generate, {})) return Ref();
+    if (!call_method(self, names.dag_generate)) return Ref();
     return none();
 }
 

@@ -4,6 +4,7 @@
 
 #include "methods.hpp"
 #include "pyext/class_body.hpp"
+#include "pyext/names.hpp"
 
 namespace velmark {
 namespace {
@@ -17,6 +18,7 @@ using pyext::FunctionDef;
 using pyext::Parameter;
 using pyext::typed;
 using pyext::Value;
+using pyext::names;
 
 constexpr const char* role_name_pattern = "^(?=[A-Za-z0-9])(?!.*__)[A-Za-z0-9_]{1,18}[A-Za-z0-9]$";
 constexpr const char* app_name_pattern = "^(?=[A-Za-z0-9])(?!.*--)[A-Za-z0-9-]{1,18}[A-Za-z0-9]$";
@@ -157,12 +159,12 @@ Ref build_actions(ClassBody& body) {
     if (!actions_dict) return Ref();
     for (const auto& action : actions) {
         Ref entry = Ref::steal(PyDict_New());
-        Ref out = body.lookup("RoleContent");
+        Ref out = body.lookup(names.RoleContent);
         if (!entry || !out || PyDict_SetItemString(entry.get(), "out", out.get()) < 0) return Ref();
         if (action.takes_permissions) {
             Ref inputs = Ref::steal(PyDict_New());
-            Ref acl_item = body.lookup("AclItem");
-            if (!inputs || !acl_item || PyDict_SetItemString(inputs.get(), "permissions", acl_item.get()) < 0 ||
+            Ref acl_item = body.lookup(names.AclItem);
+            if (!inputs || !acl_item || PyDict_SetItem(inputs.get(), names.permissions, acl_item.get()) < 0 ||
                 PyDict_SetItemString(entry.get(), "in", inputs.get()) < 0) {
                 return Ref();
             }

@@ -23,7 +23,7 @@ Ref group_for(PyObject* function, PyObject* child, PyObject* parent) {
 
 // The answer of self._check_new_group(group) as a truth value.
 int passes_cycle_check(PyObject* self, PyObject* group) {
-    Ref answer = call_method(self, names.check_new_group, {group});
+    Ref answer = call_method(self, names.check_new_group, group);
     return answer ? pyext::truth(answer.get()) : -1;
 }
 
@@ -80,7 +80,7 @@ Ref set_sub_groups_body(PyObject* function, PyObject* const* args) {
 
     if (PyList_GET_SIZE(new_groups.get()) == 0) {
         int known = graph_has(self, child);
-        if (known < 0 || (known > 0 && !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
+        if (known < 0 || (known > 0 && !call_method(self, names.dag_set_groups, child, new_groups.get()))) {
             return Ref();
         }
         return none();
@@ -88,7 +88,7 @@ Ref set_sub_groups_body(PyObject* function, PyObject* const* args) {
     int all_passed = check_replacement(self, new_groups.get(), old_groups.get());
     if (all_passed < 0) return Ref();
     if (all_passed > 0 && (extend_stored_groups(self, new_groups.get()) < 0 ||
-                           !call_method(self, names.dag_set_groups, {child, new_groups.get()}))) {
+                           !call_method(self, names.dag_set_groups, child, new_groups.get()))) {
         return Ref();
     }
     return none();

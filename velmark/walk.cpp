@@ -33,19 +33,54 @@ int dfs_is_native(PyObject* self) {
 }
 
 // One node on the walk: its successor list and the position reached in it.
+// Move-only, so that the stack's vector moves visits when it grows; a copy
+// would take references only to drop them again.
 struct Visit {
+    Visit() = default;
+    Visit(Visit&&) = default;
+    Visit& operator=(Visit&&) = default;
+    Visit(const Visit&) = delete;
+    Visit& operator=(const Visit&) = delete;
+
     Ref successors;
     Ref iterator;       // for successor containers that are not lists
     Py_ssize_t next = 0;
 
-    // The next successor, or null: with an error set on failure.
+    // The next successor, or null: with an error set on failure.  The list
+    // is read at its size now, as list iteration reads it: code run for an
+    // earlier successor may have shortened it.
     Ref advance() {
         if (!iterator) {
-            if (next == PyList_GET_SIZE(successors.get())) return Ref();
+            if (next >= PyList_GET_SIZE(successors.get())) return Ref();
             return Ref::borrow(PyList_GET_ITEM(successors.get(), next++));
         }
         return Ref::steal(PyIter_Next(iterator.get()));
     }
+};
+
+// The walk's stack.  A finished visit is moved out of the vector and
+// released here: its successor list may be the last reference to objects
+// whose `__del__` runs, and the vector's own pop_back and destructor are
+// noexcept (see drop_reference).
+class VisitStack {
+public:
+    VisitStack() = default;
+    VisitStack(const VisitStack&) = delete;
+    VisitStack& operator=(const VisitStack&) = delete;
+    ~VisitStack() noexcept(false) {
+        while (!visits_.empty()) pop();
+    }
+
+    bool empty() const { return visits_.empty(); }
+    Visit& top() { return visits_.back(); }
+    void push(Visit&& visit) { visits_.push_back(std::move(visit)); }
+    void pop() {
+        Visit finished = std::move(visits_.back());
+        visits_.pop_back();
+    }
+
+private:
+    std::vector<Visit> visits_;
 };
 
 // Walks on from a start that is already marked.  Each successor whose mark
@@ -60,10 +95,10 @@ public:
     int run(PyObject* start, Py_hash_t hash) {
         if (push_successors(start, hash) < 0) return -1;
         while (!stack_.empty()) {
-            Ref successor = stack_.back().advance();
+            Ref successor = stack_.top().advance();
             if (!successor) {
                 if (PyErr_Occurred()) return -1;
-                stack_.pop_back();
+                stack_.pop();
                 continue;
             }
             if (visit_successor(successor.get()) < 0) return -1;
@@ -83,7 +118,7 @@ private:
             if (!visit.iterator) return -1;
         }
         visit.successors = std::move(successors);
-        stack_.push_back(std::move(visit));
+        stack_.push(std::move(visit));
         return 0;
     }
 
@@ -94,14 +129,14 @@ private:
         if (reached != 0) return reached < 0 ? -1 : 0;
         if (native_ < 0 && (native_ = dfs_is_native(self_)) < 0) return -1;
         if (native_) return marks_.set(node, hash, Py_True) < 0 ? -1 : push_successors(node, hash);
-        return call_method(self_, names.dfs, {node, marks_.object()}) ? 0 : -1;
+        return call_method(self_, names.dfs, node, marks_.object()) ? 0 : -1;
     }
 
     PyObject* self_;
     Mapping graph_;
     Mapping marks_;
     int native_ = -1;  // not yet known
-    std::vector<Visit> stack_;
+    VisitStack stack_;
 };
 
 }  // namespace
@@ -125,17 +160,18 @@ Ref dfs_body(PyObject*, PyObject* const* args) {
 Ref check_new_group_body(PyObject*, PyObject* const* args) {
     PyObject* self = args[0];
     PyObject* new_group = args[1];
+    // `if new_group.child not in self.dag`: both read, then the child hashed.
     Ref child = attribute(new_group, names.child);
     if (!child) return Ref();
-    Py_hash_t child_hash = PyObject_Hash(child.get());
-    if (child_hash == -1) return Ref();
     Ref graph = read_graph(self);
-    if (!graph || add_graph_key(Mapping(graph), child.get(), child_hash) < 0) return Ref();
+    if (!graph) return Ref();
+    Py_hash_t child_hash = PyObject_Hash(child.get());
+    if (child_hash == -1 || add_graph_key(Mapping(graph), child.get(), child_hash) < 0) return Ref();
 
     Ref discovered = fresh_marks(graph.get());
     if (!discovered) return Ref();
     Ref parent = attribute(new_group, names.parent);
-    if (!parent || !call_method(self, names.dfs, {parent.get(), discovered.get()})) return Ref();
+    if (!parent || !call_method(self, names.dfs, parent.get(), discovered.get())) return Ref();
     Ref mark = Ref::steal(PyObject_GetItem(discovered.get(), child.get()));
     int reached = mark ? pyext::truth(mark.get()) : -1;
     if (reached < 0) return Ref();

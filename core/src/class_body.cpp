@@ -42,16 +42,16 @@ int ClassBody::set_at(int line, const char* key, Ref value) {
 
 int ClassBody::header() {
     Ref module_name = lookup_global(module_.globals, names.dunder_name);
-    if (!module_name || statement_.set("__module__", module_name.get()) < 0) return -1;
+    if (!module_name || statement_.set(names.dunder_module, module_name.get()) < 0) return -1;
     if (decl_.doc != nullptr) {
         Ref doc = Ref::steal(PyUnicode_FromString(decl_.doc));
-        if (!doc || statement_.set("__doc__", doc.get()) < 0) return -1;
+        if (!doc || statement_.set(names.dunder_doc, doc.get()) < 0) return -1;
     }
     Ref qualname = Ref::steal(PyUnicode_FromString(decl_.name));
-    if (!qualname || statement_.set("__qualname__", qualname.get()) < 0) return -1;
+    if (!qualname || statement_.set(names.dunder_qualname, qualname.get()) < 0) return -1;
     if (decl_.annotations == Annotations::None) return 0;
     Ref annotations = Ref::steal(PyDict_New());
-    return annotations ? statement_.set("__annotations__", annotations.get()) : -1;
+    return annotations ? statement_.set(names.dunder_annotations, annotations.get()) : -1;
 }
 
 Ref ClassBody::argument(const Value& value) {

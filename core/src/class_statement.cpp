@@ -1,5 +1,6 @@
 #include "pyext/class_statement.hpp"
 
+#include "pyext/calls.hpp"
 #include "pyext/names.hpp"
 #include "pyext/private_api.hpp"
 
@@ -76,8 +77,7 @@ int ClassStatement::begin(const char* base_name) {
     if (lookup_attribute(metaclass_.get(), names.dunder_prepare, &prepare) < 0) return -1;
     Ref prepare_method = Ref::steal(prepare);
     if (prepare_method) {
-        PyObject* args[] = {name_.get(), bases_.get()};
-        namespace_ = Ref::steal(PyObject_Vectorcall(prepare_method.get(), args, 2, nullptr));
+        namespace_ = call_function(prepare_method.get(), name_.get(), bases_.get());
     } else {
         namespace_ = Ref::steal(PyDict_New());
     }
@@ -92,18 +92,23 @@ int ClassStatement::begin(const char* base_name) {
     return 0;
 }
 
+int ClassStatement::set(PyObject* key, PyObject* value) { return PyObject_SetItem(namespace_.get(), key, value); }
+
 int ClassStatement::set(const char* key, PyObject* value) {
     Ref name = Ref::steal(PyUnicode_InternFromString(key));
-    return name ? PyObject_SetItem(namespace_.get(), name.get(), value) : -1;
+    return name ? set(name.get(), value) : -1;
+}
+
+Ref ClassStatement::lookup(PyObject* name) {
+    Ref value = Ref::steal(PyObject_GetItem(namespace_.get(), name));
+    if (value || !PyErr_ExceptionMatches(PyExc_KeyError)) return value;
+    PyErr_Clear();
+    return lookup_global(globals_, name);
 }
 
 Ref ClassStatement::lookup(const char* name) {
     Ref key = Ref::steal(PyUnicode_InternFromString(name));
-    if (!key) return Ref();
-    Ref value = Ref::steal(PyObject_GetItem(namespace_.get(), key.get()));
-    if (value || !PyErr_ExceptionMatches(PyExc_KeyError)) return value;
-    PyErr_Clear();
-    return lookup_global(globals_, key.get());
+    return key ? lookup(key.get()) : Ref();
 }
 
 int ClassStatement::annotate(const char* field, PyObject* annotation) {
@@ -119,9 +124,8 @@ int ClassStatement::annotate(const char* field, PyObject* annotation) {
 }
 
 Ref ClassStatement::finish() {
-    if (bases_.get() != original_bases_.get() && set("__orig_bases__", original_bases_.get()) < 0) return Ref();
-    PyObject* args[] = {name_.get(), bases_.get(), namespace_.get()};
-    return Ref::steal(PyObject_Vectorcall(metaclass_.get(), args, 3, nullptr));
+    if (bases_.get() != original_bases_.get() && set(names.dunder_orig_bases, original_bases_.get()) < 0) return Ref();
+    return call_function(metaclass_.get(), name_.get(), bases_.get(), namespace_.get());
 }
 
 }  // namespace pyext

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pyext/boundary.hpp"
+#include "pyext/calls.hpp"
 #include "pyext/function.hpp"
 #include "pyext/names.hpp"
 #include "pyext/private_api.hpp"
@@ -34,7 +35,7 @@ int set_startup_spec(PyObject* module, PyObject* globals) {
     if (!spec_from_module) return -1;
     Ref startup = Ref::steal(PyObject_CallOneArg(spec_from_module.get(), module));
     if (!startup || PyObject_SetAttrString(startup.get(), "_initializing", Py_True) < 0) return -1;
-    return PyDict_SetItemString(globals, "__spec__", startup.get());
+    return PyDict_SetItem(globals, names.dunder_spec, startup.get());
 }
 
 // The failure path: entry for the module body, module out of the table,
@@ -95,7 +96,7 @@ Ref start_module(PyModuleDef* def, const char* default_name, const char* body_co
         if (function_type_ready() < 0 || names_init() < 0 || watch_interpreter_exit() < 0) return Ref();
         const char* context = package_context();
         def->m_name = keep_name(context != nullptr ? context : default_name);
-        Ref module = Ref::steal(PyModule_Create2(def, 1013));
+        Ref module = Ref::steal(PyModule_Create2(def, PYTHON_API_VERSION));
         if (!module) return Ref();
         ModuleBody body{module.get(), PyModule_GetDict(module.get()), filename};
         if (set_startup_spec(body.module, body.globals) < 0) return Ref();
@@ -105,7 +106,7 @@ Ref start_module(PyModuleDef* def, const char* default_name, const char* body_co
         }
         // From here on a failure, a C++ exception included, takes the module
         // out of the table again.
-        if (PyDict_SetItemString(body.globals, "__doc__", Py_None) < 0 ||
+        if (PyDict_SetItem(body.globals, names.dunder_doc, Py_None) < 0 ||
             call_guarded(-1, [&] { return run_body(body); }) < 0) {
             discard_module(body, body_code_name);
             return Ref();
@@ -131,8 +132,8 @@ int import_names(ModuleBody& body, int line, const char* package, std::initializ
         if (item == nullptr) return -1;
         PyTuple_SET_ITEM(fromlist.get(), index++, item);
     }
-    PyObject* args[] = {package_name.get(), body.globals, Py_None, fromlist.get(), level.get()};
-    Ref imported = Ref::steal(PyObject_Vectorcall(import_function.get(), args, 5, nullptr));
+    Ref imported = call_function(import_function.get(), package_name.get(), body.globals, Py_None, fromlist.get(),
+                                 level.get());
     if (!imported) return -1;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fromlist.get()); ++i) {
         PyObject* name = PyTuple_GET_ITEM(fromlist.get(), i);

@@ -1,5 +1,7 @@
 #include "pyext/super_call.hpp"
 
+#include "pyext/calls.hpp"
+
 namespace pyext {
 
 Ref super_attribute(PyObject* cls, PyObject* self, PyObject* name) {
@@ -7,8 +9,7 @@ Ref super_attribute(PyObject* cls, PyObject* self, PyObject* name) {
         PyErr_Format(PyExc_RuntimeError, "super(): __class__ is not a type (%s)", Py_TYPE(cls)->tp_name);
         return Ref();
     }
-    PyObject* args[] = {cls, self};
-    Ref proxy = Ref::steal(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), args, 2, nullptr));
+    Ref proxy = call_function(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
     return proxy ? Ref::steal(PyObject_GetAttr(proxy.get(), name)) : Ref();
 }
 

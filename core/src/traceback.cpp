@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "pyext/private_api.hpp"
+
 namespace pyext {
 
 Ref entry_code_new(const char* filename, const char* name, int line) {
@@ -15,18 +17,15 @@ void add_traceback_entry(PyObject* code, PyObject* globals, PyObject* locals) {
     // error, so the error is held aside while the frame is made.
     PendingError pending;
     auto* code_object = reinterpret_cast<PyCodeObject*>(code);
-    PyFrameObject* frame = PyFrame_New(PyThreadState_Get(), code_object, globals, locals);
-    if (frame == nullptr) {
-        PyErr_Clear();
-        pending.restore();
-        return;
-    }
-    frame->f_lineno = code_object->co_firstlineno;
+    Ref frame = Ref::steal(reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code_object, globals, locals)));
+    if (!frame) PyErr_Clear();
     pending.restore();
+    if (!frame) return;
+    auto* frame_object = reinterpret_cast<PyFrameObject*>(frame.get());
+    report_first_line(frame_object);
     // On failure the interpreter keeps the original error pending, chained
     // to its own; either way an error passes on, so the result is not needed.
-    (void)PyTraceBack_Here(frame);
-    Py_DECREF(frame);
+    (void)PyTraceBack_Here(frame_object);
 }
 
 void add_traceback_entry(const char* filename, const char* name, int line, PyObject* globals,
@@ -42,16 +41,15 @@ void add_traceback_entry(const char* filename, const char* name, int line, PyObj
 }
 
 bool traceback_begins_with(const char* name) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
+    PendingError pending;
     bool begins = false;
+    PyObject* traceback = pending.traceback();
     if (traceback != nullptr && PyTraceBack_Check(traceback)) {
-        PyFrameObject* frame = reinterpret_cast<PyTracebackObject*>(traceback)->tb_frame;
-        const char* code_name = PyUnicode_AsUTF8(frame->f_code->co_name);
+        const char* code_name = PyUnicode_AsUTF8(traceback_code_name(traceback));
         if (code_name == nullptr) PyErr_Clear();
         begins = code_name != nullptr && std::strcmp(code_name, name) == 0;
     }
-    PyErr_Restore(type, value, traceback);
+    pending.restore();
     return begins;
 }
 

@@ -6,8 +6,6 @@
 
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <new>
 
@@ -17,13 +15,17 @@ template <typename Result, typename Body>
 Result call_guarded(Result failed, Body&& body) {
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        throw;  // a thread the interpreter ends at exit: let the unwind end it
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
         PyErr_SetString(PyExc_SystemError, error.what());
     } catch (...) {
+        // An exception that is not C++'s own has no exception object to
+        // point at.  The one that reaches us is the forced unwind with which
+        // the interpreter ends a thread at exit, and it must go on to end the
+        // thread.  (Catching it by its type, `abi::__forced_unwind&`, would
+        // bind that reference to no object.)
+        if (!std::current_exception()) throw;
         PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
     }
     return failed;

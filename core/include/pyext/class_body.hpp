@@ -138,6 +138,7 @@ public:
     int set_at(int line, const char* key, Ref value);
     // `name` as the class body reads it: the namespace, the module's
     // globals, the interpreter's builtins.
+    Ref lookup(PyObject* name) { return statement_.lookup(name); }
     Ref lookup(const char* name) { return statement_.lookup(name); }
 
 private:

@@ -25,8 +25,10 @@ public:
     int begin(const char* base_name);
 
     // ns[key] = value.
+    int set(PyObject* key, PyObject* value);
     int set(const char* key, PyObject* value);
     // `name` from the namespace, then globals, then builtins.
+    Ref lookup(PyObject* name);
     Ref lookup(const char* name);
     // Reads `__annotations__` back from the namespace and adds one entry.
     int annotate(const char* field, PyObject* annotation);
@@ -34,7 +36,6 @@ public:
     Ref finish();
 
     PyObject* namespace_object() const { return namespace_.get(); }
-    PyObject* globals() const { return globals_; }
 
 private:
     PyObject* globals_;

@@ -32,4 +32,23 @@ private:
     bool exact_dict_;
 };
 
+// `for key, value in dict.items()` over an exact dict, with the checks the
+// interpreter's own iterator makes: the loop body may run code that changes
+// the dict, and the next step then fails with the same RuntimeError.
+class DictItems {
+public:
+    // `dict` is borrowed; the caller holds it for the whole loop.
+    explicit DictItems(PyObject* dict) : dict_(dict), size_(PyDict_GET_SIZE(dict)), remaining_(size_) {}
+
+    // 1 with the next pair in `key` and `value`, 0 at the end, -1 with an
+    // error set.
+    int next(Ref& key, Ref& value);
+
+private:
+    PyObject* dict_;
+    Py_ssize_t size_;
+    Py_ssize_t remaining_;
+    Py_ssize_t position_ = 0;
+};
+
 }  // namespace pyext

@@ -10,6 +10,11 @@
     /* module start-up and class statements */          \
     X(dunder_import, "__import__")                      \
     X(dunder_name, "__name__")                          \
+    X(dunder_module, "__module__")                      \
+    X(dunder_qualname, "__qualname__")                  \
+    X(dunder_doc, "__doc__")                            \
+    X(dunder_spec, "__spec__")                          \
+    X(dunder_orig_bases, "__orig_bases__")              \
     X(dunder_init, "__init__")                          \
     X(dunder_class, "__class__")                        \
     X(dunder_annotations, "__annotations__")            \

@@ -1,7 +1,9 @@
-// Every call into the interpreter's private API, gathered here, each with
-// the reason the public API does not serve.  Nothing else in the code base
-// names a `_Py` symbol.  The wrappers keep the C API's conventions: a new
-// reference comes back as a plain pointer, for the caller to own at once.
+// Every call into the interpreter's private API, and every field of its
+// structs that we read or write directly, gathered here, each with the
+// reason the public API does not serve.  Nothing else in the code base names
+// a `_Py` symbol or reaches into an interpreter struct.  The wrappers keep
+// the C API's conventions: a new reference comes back as a plain pointer,
+// for the caller to own at once.
 #pragma once
 
 #include <Python.h>
@@ -50,6 +52,20 @@ inline PyObject* dict_get_known_hash(PyObject* dict, PyObject* key, Py_hash_t ha
 }
 inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t hash) {
     return _PyDict_SetItem_KnownHash(dict, key, value, hash);
+}
+
+// A str's hash when it has been computed, else -1.  PyObject_Hash would
+// compute it, where the caller only wants to rule out equality cheaply.
+inline Py_hash_t cached_text_hash(PyObject* text) { return reinterpret_cast<PyASCIIObject*>(text)->hash; }
+
+// Makes a frame made for a traceback entry report its code's first line;
+// 3.9 can read a frame's line (PyFrame_GetLineNumber) but not set it.
+inline void report_first_line(PyFrameObject* frame) { frame->f_lineno = frame->f_code->co_firstlineno; }
+
+// Borrowed: the code name of a traceback's newest entry; 3.9 has no
+// accessor for a traceback's frame, nor for a code object's name.
+inline PyObject* traceback_code_name(PyObject* traceback) {
+    return reinterpret_cast<PyTracebackObject*>(traceback)->tb_frame->f_code->co_name;
 }
 
 // Makes the fetched exception the `__context__` of the one now pending (or

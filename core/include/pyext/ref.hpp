@@ -32,7 +32,14 @@ extern std::atomic<bool> interpreter_exiting;
 // finalisation has torn down the thread states.  Such a thread leaves its
 // references to the ending process instead of racing the one that finalises.
 // Until the exit begins every caller holds the lock, and the test is one load.
-inline void drop_reference(PyObject* p) noexcept {
+//
+// Nothing that releases a reference is noexcept, and no destructor of an
+// owner either: the release may run a `__del__` that gives up the lock, the
+// thread may be ended right there, and a noexcept frame on the way out would
+// turn that unwind into std::terminate.  For the same reason an owner is
+// never released by a standard container, whose members that destroy
+// elements are noexcept: it is moved out and released in a frame of ours.
+inline void drop_reference(PyObject* p) {
     if (p == nullptr) return;
     if (!interpreter_exiting.load(std::memory_order_relaxed) || holds_interpreter_lock()) Py_DECREF(p);
 }
@@ -46,9 +53,9 @@ public:
     Ref() noexcept = default;
     Ref(const Ref& other) noexcept : p_(other.p_) { Py_XINCREF(p_); }
     Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ~Ref() { drop_reference(p_); }
+    ~Ref() noexcept(false) { drop_reference(p_); }
 
-    Ref& operator=(Ref other) noexcept {
+    Ref& operator=(Ref other) {
         std::swap(p_, other.p_);
         return *this;
     }
@@ -70,7 +77,7 @@ public:
         p_ = nullptr;
         return p;
     }
-    void reset() noexcept { Py_CLEAR(p_); }
+    void reset() { Py_CLEAR(p_); }
 
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
@@ -84,21 +91,24 @@ public:
     PendingError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
     PendingError(const PendingError&) = delete;
     PendingError& operator=(const PendingError&) = delete;
-    ~PendingError() {
+    ~PendingError() noexcept(false) {
         drop_reference(type_);
         drop_reference(value_);
         drop_reference(traceback_);
     }
 
+    // Borrowed: the held exception's traceback, or null.
+    PyObject* traceback() const { return traceback_; }
+
     // Makes the held exception pending again.
-    void restore() noexcept {
+    void restore() {
         PyErr_Restore(type_, value_, traceback_);
         forget();
     }
     // When another exception is pending now, makes the held one its
     // `__context__`, as `except: cleanup(); raise` does when the cleanup
     // raises; otherwise the same as `restore`.
-    void restore_as_context() noexcept {
+    void restore_as_context() {
         chain_exceptions(type_, value_, traceback_);
         forget();
     }
