@@ -46,15 +46,18 @@ class ConfigureTest(unittest.TestCase):
         with open(os.path.join(build, "CMakeCache.txt")) as handle:
             return dict(re.findall(r"^(\w[\w-]*):\w+=(.*)$", handle.read(), re.MULTILINE))
 
-    def test_install_dir_follows_the_interpreter_chosen_last(self):
+    def test_install_dir_and_host_python_follow_the_interpreter_chosen_last(self):
         """Otherwise `cmake --install` after switching PYTHON puts the modules into the first
-        interpreter's site-packages, where the chosen one never imports them."""
+        interpreter's site-packages, where the chosen one never imports them, and <build>/host-python
+        runs an interpreter the modules were not built for."""
         build = tempfile.mkdtemp(dir=self.scratch)
         for python, site in [(sys.executable, self.own_site), (self.other_python, self.other_site),
                              (sys.executable, self.own_site)]:
             cache = self.configure(build, "-DPYTHON=" + python)
             self.assertEqual(cache["HOST_PYTHON"], python)
             self.assertEqual(cache["PYEXT_INSTALL_DIR"], site)
+            ran = run([os.path.join(build, "host-python"), "-c", "import sys; print(sys.executable)"])
+            self.assertEqual(ran.strip(), python)
 
     def test_install_dir_given_by_the_user_survives_other_interpreters(self):
         """A folder the user chose, on the first configure or a later one, must not be replaced by
@@ -69,10 +72,12 @@ class ConfigureTest(unittest.TestCase):
 
     def test_release_flags_reach_the_compiler(self):
         """The project's -O2 -DNDEBUG applies when the user sets nothing, and a user's
-        CMAKE_CXX_FLAGS_RELEASE (even CMake's own -O3 default) replaces it instead of being dropped."""
+        CMAKE_CXX_FLAGS_RELEASE (even CMake's own -O3 default) replaces it instead of being dropped;
+        link-time optimisation is not among those flags and stays either way."""
         for given, wanted, unwanted in [(None, ["-O2", "-DNDEBUG"], ["-O3"]),
                                         ("-O1 -DPYEXT_FLAG_PROBE", ["-O1", "-DPYEXT_FLAG_PROBE"], ["-O2", "-O3"]),
                                         ("-O3 -DNDEBUG", ["-O3", "-DNDEBUG"], ["-O2"])]:
+            wanted = wanted + ["-flto=auto"]
             build = tempfile.mkdtemp(dir=self.scratch)
             options = ["-DPYTHON=" + sys.executable, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"]
             self.configure(build, *options + (["-DCMAKE_CXX_FLAGS_RELEASE=" + given] if given else []))
