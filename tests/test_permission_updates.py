@@ -1,6 +1,7 @@
 """Adding and replacing a role's permissions."""
 
 import copy
+import functools
 import unittest
 
 import util
@@ -55,6 +56,25 @@ class PermissionUpdatesTest(unittest.TestCase):
         util.assert_parts(self, held(doc), stored=[("root", "*", "*"), ("editor", "e", "w")], saves=3)
         self.assertEqual(doc.dag["admin"], ["root"])
         self.assertNotIn("ghost", doc.dag)
+
+    def test_equal_names_that_are_other_objects_update_the_same_role(self):
+        """Names, objects and actions equal to the stored ones but other objects, hashed yet or not, must add to and
+        replace that role's permissions: no repeat, no old record left, and the answer shows them."""
+        for hashed in (False, True):
+            with self.subTest(hashed=hashed):
+                name = functools.partial(util.twin, self, hashed)
+                records = util.twins(self, hashed, ("admin", "doc", "read"), ("root", "page", "view"))
+                doc = make_doc(util.twins(self, hashed, ("admin", "root")), records, cls=CountingDoc)
+                asked = [perm(name("doc"), name(act)) for act in ("read", "edit", "edit")]
+                self.assertEqual(doc.add_role_permissions(name("admin"), asked).to_display(), {
+                    "name": "admin", "roles": ["root"], "permissions": [perm("doc", "read"), perm("doc", "edit")]})
+                self.assertEqual(doc.dag["admin"], ["root", ("doc", "read"), ("doc", "edit")])
+                asked = [perm(name("page"), name("view")), perm(name("doc"), name("edit"))]
+                self.assertEqual(doc.set_role_permissions(name("admin"), asked).to_display()["permissions"],
+                                 [perm("page", "view"), perm("doc", "edit")])
+                util.assert_parts(self, held(doc), saves=2, stored=[
+                    ("root", "page", "view"), ("admin", "page", "view"), ("admin", "doc", "edit")])
+                self.assertEqual(doc.dag["admin"], ["root", ("page", "view"), ("doc", "edit")])
 
     def test_unknown_role_is_refused_before_any_change(self):
         """Replacing the permissions of a role the graph lacks must raise KeyError naming it, changing nothing."""

@@ -1,6 +1,7 @@
 """What a role holds directly, and what a set of roles holds through everything it contains."""
 
 import _testcapi
+import functools
 import unittest
 
 import util
@@ -48,6 +49,23 @@ class QueryTest(unittest.TestCase):
         self.assertEqual(doc.dag["stranger"], [])
         self.assertEqual(len(doc.groups), 1)
         self.assertEqual(len(doc.policies), 5)
+
+    def test_equal_names_that_are_other_objects_find_the_same_role(self):
+        """A name equal to the stored ones but another object, hashed yet or not, must find the role's records and
+        nodes, and an unknown one must become a graph key once."""
+        for hashed in (False, True):
+            with self.subTest(hashed=hashed):
+                name = functools.partial(util.twin, self, hashed)
+                doc = make_doc(util.twins(self, hashed, ("admin", "root"), ("root", "top"), ("admin", "root")),
+                               util.twins(self, hashed, ("admin", "doc", "read"), ("top", "page", "view")))
+                self.assertEqual(doc.get_role_contents(name("admin")).to_display(), {
+                    "name": "admin", "roles": ["root", "root"], "permissions": [perm("doc", "read")]})
+                asked = [name(text) for text in ("root", "guest", "admin", "guest")]
+                answer = doc.get_implicit_permissions_for_roles(asked)
+                self.assertEqual(answer.to_display(), {"name": "root,guest,admin,guest", "roles": [],
+                                                       "permissions": [perm("doc", "read"), perm("page", "view")]})
+                self.assertEqual(list(doc.dag), ["admin", "root", "top", ("doc", "read"), ("page", "view"), "public",
+                                                 "guest"])
 
     def test_role_contents_hold_each_record_while_reading_it(self):
         """A record whose `obj` getter lets go of every list that holds it must still be read whole, never through a

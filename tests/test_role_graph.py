@@ -1,7 +1,9 @@
 """The role graph: construction and the primitive graph updates."""
 
+import functools
 import unittest
 
+import util
 from util import groups, make_doc, policies
 import orvek_engine
 from velmark import Group, Policy, Velmark
@@ -51,6 +53,24 @@ class TestRoleGraph(unittest.TestCase):
         doc._dag_add_group(Group(child="g", parent="a"))
         doc.save()
         self.assertEqual(graph(Velmark.load(name="graph-app")), expected)
+
+    def test_equal_names_that_are_other_objects_are_one_node(self):
+        """Equal names that are other objects, hashed yet or not, must be one node with one edge to it, whether
+        repeated in the stored lists or given to a replacement."""
+        for hashed in (False, True):
+            with self.subTest(hashed=hashed):
+                twins = functools.partial(util.twins, self, hashed)
+                doc = make_doc(twins(("admin", "root"), ("root", "top"), ("admin", "root")),
+                               twins(("admin", "doc", "read"), ("top", "doc", "read"), ("admin", "doc", "read")))
+                self.assertEqual(graph(doc), [("admin", ["root", ("doc", "read")]), ("root", ["top"]),
+                                              ("top", [("doc", "read")]), (("doc", "read"), []), ("public", [])])
+                admin, root = (util.twin(self, hashed, text) for text in ("admin", "root"))
+                doc._dag_set_policies(admin, policies(*twins(("admin", "page", "view"), ("admin", "doc", "read"),
+                                                              ("root", "doc", "read"), ("admin", "page", "view"))))
+                doc._dag_set_groups(root, groups(*twins(("root", "top"), ("admin", "top"), ("root", "top"))))
+                self.assertEqual(graph(doc), [("admin", ["root", ("page", "view"), ("doc", "read")]), ("root", ["top"]),
+                                              ("top", [("doc", "read")]), (("doc", "read"), []), ("public", []),
+                                              (("page", "view"), [])])
 
     def test_overridden_adds_are_called_through_the_object(self):
         """A subclass hooking the graph adds must see every call that building and replacing make."""
@@ -114,6 +134,9 @@ class TestRoleGraph(unittest.TestCase):
             doc._dag_add_group(record)
         for record in policies(("root", "*", "*"), ("s", "o", "a"), ("admin", "*", "*"), ("c", "o", "a")):
             doc._dag_add_policy(record)
+        for hashed in (False, True):   # the same edges again, named by equal strs that are other objects
+            for record in groups(*util.twins(self, hashed, ("admin", "root"), ("admin", "public"))):
+                doc._dag_add_group(record)
         self.assertEqual(graph(doc), [
             ("admin", ["root", "public", "f", STAR]), ("root", [STAR]), (STAR, []), ("public", []),
             ("c", ["p", ("o", "a")]), ("p", []), ("f", []), ("s", [("o", "a")]), (("o", "a"), [])])

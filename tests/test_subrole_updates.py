@@ -1,9 +1,11 @@
 """Adding and replacing the roles a role contains."""
 
 import copy
+import functools
 import unittest
 
 import util
+import velmark
 
 # admin holds a permission and contains root and x; top contains admin; editor contains viewer.
 GROUPS = [("admin", "root"), ("top", "admin"), ("admin", "x"), ("editor", "viewer")]
@@ -69,6 +71,31 @@ class SubRoleUpdatesTest(unittest.TestCase):
         self.assertEqual(roles(doc.set_role_sub_roles("ghost", [])), [])
         self.assertNotIn("ghost", doc.dag)
         util.assert_parts(self, held(doc), stored=OTHERS, checked=("viewer", "root", "root"), saves=3)
+
+    def test_equal_names_that_are_other_objects_update_the_same_role(self):
+        """Names equal to the stored ones but other objects, hashed yet or not, must add to, replace and keep that
+        role's roles, and the cycle check must know them for the nodes they name."""
+        for hashed in (False, True):
+            with self.subTest(hashed=hashed):
+                name = functools.partial(util.twin, self, hashed)
+                doc = util.make_doc(util.twins(self, hashed, ("admin", "root"), *OTHERS),
+                                    util.twins(self, hashed, ("admin", "doc", "read")), cls=TracingDoc)
+                asked = [name(text) for text in ("root", "editor", "editor", "top", "admin")]
+                self.assertEqual(roles(doc.add_role_sub_roles(name("admin"), asked)), ["root", "editor"])
+                util.assert_parts(self, held(doc), checked=("editor", "top", "admin"),
+                                  admin=["root", ("doc", "read"), "editor"])
+                asked = [name(text) for text in ("viewer", "root", "root")]
+                self.assertEqual(roles(doc.set_role_sub_roles(name("admin"), asked)), ["viewer", "root", "root"])
+                kept = OTHERS + [("admin", "viewer"), ("admin", "root"), ("admin", "root")]
+                util.assert_parts(self, held(doc), stored=kept, admin=[("doc", "read"), "viewer", "root"], saves=2)
+                # A looping name leaves them as they are.
+                refused = doc.set_role_sub_roles(name("admin"), [name("top")])
+                self.assertEqual(roles(refused), ["viewer", "root", "root"])
+                util.assert_parts(self, held(doc), stored=kept, admin=[("doc", "read"), "viewer", "root"], saves=3)
+                # The cycle check walks the same nodes, and a child the graph knows gets no second key.
+                for child, parent, safe in [("admin", "top", False), ("top", "editor", True)]:
+                    self.assertIs(doc._check_new_group(velmark.Group(child=name(child), parent=name(parent))), safe)
+                self.assertEqual(list(doc.dag), ["admin", "root", "top", "editor", "viewer", ("doc", "read"), "public"])
 
     def test_refused_or_failing_set_keeps_the_old_roles(self):
         """A looping or unknown name must leave the role's containments intact, only moved to the end."""

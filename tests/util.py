@@ -53,6 +53,21 @@ def perm(obj, act):   # a permission in the display form that the updates take a
     return {"obj": obj, "act": act}
 
 
+def twin(test, hashed, text):
+    """A new str equal to `text` but another object, as a name read from a request or a file is; with `hashed` its
+    hash is cached now, as after a dict lookup, else not yet.  One-character strs are shared and have no twin."""
+    copy = "".join([text[:1], text[1:]])
+    test.assertIsNot(copy, text)
+    if hashed:
+        hash(copy)
+    return copy
+
+
+def twins(test, hashed, *rows):
+    """The tuples of strs `rows`, each str replaced by its own twin."""
+    return [tuple(twin(test, hashed, text) for text in row) for row in rows]
+
+
 class CountingDoc(velmark.Velmark):
     """Counts its saves: every update must save exactly once."""
     saves = 0
