@@ -12,7 +12,7 @@ Ref read_graph(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, names.
 int graph_has(PyObject* self, PyObject* node) {
     Ref graph = read_graph(self);
     if (!graph) return -1;
-    Py_hash_t hash = PyObject_Hash(node);
+    Py_hash_t hash = pyext::hash_of(node);
     return hash == -1 ? -1 : Mapping(std::move(graph)).contains(node, hash);
 }
 
@@ -30,10 +30,10 @@ Ref fresh_marks(PyObject* graph) {
 
 namespace {
 
-constexpr int not_decided = -2;
+using pyext::not_decided;
 
-// Equality of graph nodes (ready exact strs, and exact tuples of them) as
-// the built-in types decide it; not_decided for anything else.
+// Equality of graph nodes (exact strs, and exact tuples of them) as the
+// built-in types decide it without a call; not_decided for anything else.
 int node_equal(PyObject* a, PyObject* b) {
     if (a == b) return 1;
     PyTypeObject* ta = Py_TYPE(a);
@@ -42,14 +42,15 @@ int node_equal(PyObject* a, PyObject* b) {
     bool simple_b = tb == &PyUnicode_Type || tb == &PyTuple_Type;
     if (!simple_a || !simple_b) return not_decided;
     if (ta != tb) return 0;
-    if (ta == &PyUnicode_Type) return pyext::ready_texts(a, b) ? pyext::texts_equal(a, b) : not_decided;
+    if (ta == &PyUnicode_Type) return pyext::texts_equal(a, b);
     Py_ssize_t size = PyTuple_GET_SIZE(a);
     if (size != PyTuple_GET_SIZE(b)) return 0;
     for (Py_ssize_t i = 0; i < size; ++i) {
         PyObject* item_a = PyTuple_GET_ITEM(a, i);
         PyObject* item_b = PyTuple_GET_ITEM(b, i);
-        if (!pyext::ready_texts(item_a, item_b)) return not_decided;
-        if (!pyext::texts_equal(item_a, item_b)) return 0;
+        if (!PyUnicode_CheckExact(item_a) || !PyUnicode_CheckExact(item_b)) return not_decided;
+        int equal = pyext::texts_equal(item_a, item_b);
+        if (equal != 1) return equal;
     }
     return 1;
 }

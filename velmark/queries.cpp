@@ -83,7 +83,7 @@ int add_missing_roles(PyObject* self, PyObject* role_names) {
     Ref iterator = Ref::steal(PyObject_GetIter(role_names));
     if (!iterator) return -1;
     while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
-        Py_hash_t hash = PyObject_Hash(name.get());
+        Py_hash_t hash = pyext::hash_of(name.get());
         if (hash == -1 || add_graph_key(graph, name.get(), hash) < 0) return -1;
     }
     return PyErr_Occurred() ? -1 : 0;

@@ -33,9 +33,9 @@ Ref list_holding(PyObject* item) {
 // list).  Both are hashed before anything changes, so an unhashable value
 // fails without leaving a successor that is not also a key.
 int add_edge(PyObject* self, PyObject* node, PyObject* successor) {
-    Py_hash_t node_hash = PyObject_Hash(node);
+    Py_hash_t node_hash = pyext::hash_of(node);
     if (node_hash == -1) return -1;
-    Py_hash_t successor_hash = PyObject_Hash(successor);
+    Py_hash_t successor_hash = pyext::hash_of(successor);
     if (successor_hash == -1) return -1;
     Ref graph_object = read_graph(self);
     if (!graph_object) return -1;
@@ -61,7 +61,7 @@ Ref replace_successors(PyObject* self, PyObject* role, PyObject* records, PyObje
     if (!own_records) return Ref();
     Ref graph_object = read_graph(self);
     if (!graph_object) return Ref();
-    Py_hash_t role_hash = PyObject_Hash(role);
+    Py_hash_t role_hash = pyext::hash_of(role);
     if (role_hash == -1) return Ref();
     Mapping graph(std::move(graph_object));
     Ref successors = graph.at(role, role_hash);
@@ -148,7 +148,7 @@ Ref dag_generate_body(PyObject*, PyObject* const* args) {
     }
     Ref graph = read_graph(self);
     if (!graph) return Ref();
-    Py_hash_t hash = PyObject_Hash(names.public_role);
+    Py_hash_t hash = pyext::hash_of(names.public_role);
     if (hash == -1 || add_graph_key(Mapping(std::move(graph)), names.public_role, hash) < 0) return Ref();
     return none();
 }

@@ -32,36 +32,12 @@ int dfs_is_native(PyObject* self) {
            pyext::is_function_with_body(PyMethod_GET_FUNCTION(method.get()), dfs_body);
 }
 
-// One node on the walk: its successor list and the position reached in it.
-// Move-only, so that the stack's vector moves visits when it grows; a copy
-// would take references only to drop them again.
-struct Visit {
-    Visit() = default;
-    Visit(Visit&&) = default;
-    Visit& operator=(Visit&&) = default;
-    Visit(const Visit&) = delete;
-    Visit& operator=(const Visit&) = delete;
-
-    Ref successors;
-    Ref iterator;       // for successor containers that are not lists
-    Py_ssize_t next = 0;
-
-    // The next successor, or null: with an error set on failure.  The list
-    // is read at its size now, as list iteration reads it: code run for an
-    // earlier successor may have shortened it.
-    Ref advance() {
-        if (!iterator) {
-            if (next >= PyList_GET_SIZE(successors.get())) return Ref();
-            return Ref::borrow(PyList_GET_ITEM(successors.get(), next++));
-        }
-        return Ref::steal(PyIter_Next(iterator.get()));
-    }
-};
-
-// The walk's stack.  A finished visit is moved out of the vector and
-// released here: its successor list may be the last reference to objects
-// whose `__del__` runs, and the vector's own pop_back and destructor are
-// noexcept (see drop_reference).
+// The walk's stack: for each node being walked, its successor list and the
+// position reached in it.  The stack owns each visit's references and
+// releases them in `pop`, a frame of ours: a successor list may be the last
+// reference to objects whose `__del__` runs, and the vector's own pop_back
+// and destructor are noexcept (see drop_reference).  Held as plain pointers,
+// visits move as bytes when the vector grows.
 class VisitStack {
 public:
     VisitStack() = default;
@@ -72,14 +48,39 @@ public:
     }
 
     bool empty() const { return visits_.empty(); }
-    Visit& top() { return visits_.back(); }
-    void push(Visit&& visit) { visits_.push_back(std::move(visit)); }
+
+    // Takes over `successors`, walked through `iterator` unless that is null
+    // (a list, read by index).
+    void push(Ref&& successors, Ref&& iterator) {
+        visits_.push_back({successors.get(), iterator.get(), 0});
+        (void)successors.release();
+        (void)iterator.release();
+    }
+
+    // The next successor of the top visit, or null: with an error set on
+    // failure.  A list is read at its size now, as list iteration reads it:
+    // code run for an earlier successor may have shortened it.
+    Ref advance() {
+        Visit& top = visits_.back();
+        if (top.iterator != nullptr) return Ref::steal(PyIter_Next(top.iterator));
+        if (top.next >= PyList_GET_SIZE(top.successors)) return Ref();
+        return Ref::borrow(PyList_GET_ITEM(top.successors, top.next++));
+    }
+
     void pop() {
-        Visit finished = std::move(visits_.back());
+        Visit finished = visits_.back();
         visits_.pop_back();
+        pyext::drop_reference(finished.iterator);
+        pyext::drop_reference(finished.successors);
     }
 
 private:
+    struct Visit {
+        PyObject* successors;  // owned
+        PyObject* iterator;    // owned, or null
+        Py_ssize_t next;
+    };
+
     std::vector<Visit> visits_;
 };
 
@@ -95,7 +96,7 @@ public:
     int run(PyObject* start, Py_hash_t hash) {
         if (push_successors(start, hash) < 0) return -1;
         while (!stack_.empty()) {
-            Ref successor = stack_.top().advance();
+            Ref successor = stack_.advance();
             if (!successor) {
                 if (PyErr_Occurred()) return -1;
                 stack_.pop();
@@ -112,18 +113,17 @@ private:
         if (!successors) return -1;
         // Permission nodes have nothing to visit; skip the frame.
         if (PyList_CheckExact(successors.get()) && PyList_GET_SIZE(successors.get()) == 0) return 0;
-        Visit visit;
+        Ref iterator;
         if (!PyList_CheckExact(successors.get())) {
-            visit.iterator = Ref::steal(PyObject_GetIter(successors.get()));
-            if (!visit.iterator) return -1;
+            iterator = Ref::steal(PyObject_GetIter(successors.get()));
+            if (!iterator) return -1;
         }
-        visit.successors = std::move(successors);
-        stack_.push(std::move(visit));
+        stack_.push(std::move(successors), std::move(iterator));
         return 0;
     }
 
     int visit_successor(PyObject* node) {
-        Py_hash_t hash = PyObject_Hash(node);
+        Py_hash_t hash = pyext::hash_of(node);
         if (hash == -1) return -1;
         int reached = marks_.truth_at(node, hash);
         if (reached != 0) return reached < 0 ? -1 : 0;
@@ -148,7 +148,7 @@ Ref dfs_body(PyObject*, PyObject* const* args) {
     // The start is marked before anything is read from the document, and
     // stays marked whatever fails after.
     Mapping marks(Ref::borrow(discovered));
-    Py_hash_t hash = PyObject_Hash(start);
+    Py_hash_t hash = pyext::hash_of(start);
     if (hash == -1 || marks.set(start, hash, Py_True) < 0) return Ref();
     Ref graph = read_graph(self);
     if (!graph) return Ref();
@@ -165,7 +165,7 @@ Ref check_new_group_body(PyObject*, PyObject* const* args) {
     if (!child) return Ref();
     Ref graph = read_graph(self);
     if (!graph) return Ref();
-    Py_hash_t child_hash = PyObject_Hash(child.get());
+    Py_hash_t child_hash = pyext::hash_of(child.get());
     if (child_hash == -1 || add_graph_key(Mapping(graph), child.get(), child_hash) < 0) return Ref();
 
     Ref discovered = fresh_marks(graph.get());

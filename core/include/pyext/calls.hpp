@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <iterator>
 
+#include "pyext/private_api.hpp"
 #include "pyext/ref.hpp"
 
 namespace pyext {
@@ -61,19 +62,45 @@ inline int truth(PyObject* value) {
     return PyObject_IsTrue(value);
 }
 
-// Whether `a` and `b` are exact strs that `texts_equal` may compare.  A str
-// made through the legacy C API is not ready until the str type readies it
-// (on its first comparison or hash), and reads as empty before then.
-inline bool ready_texts(PyObject* a, PyObject* b) {
-    return PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b) && PyUnicode_IS_READY(a) && PyUnicode_IS_READY(b);
+// hash(object), read straight from an exact str that has computed it.
+inline Py_hash_t hash_of(PyObject* object) {
+    if (PyUnicode_CheckExact(object)) {
+        Py_hash_t cached = cached_text_hash(object);
+        if (cached != -1) return cached;
+    }
+    return PyObject_Hash(object);
 }
 
-// Equality of two ready exact strs as the str type decides it, answered
-// early by identity and by cached hashes that differ.
-bool texts_equal(PyObject* a, PyObject* b);
+// What an equality answered without a call says when it cannot tell.
+constexpr int not_decided = -2;
+
+// Equality of two exact strs as the str type decides it, without a call: 1
+// or 0, answered early by identity and by cached hashes that differ, or
+// not_decided for a str made through the legacy C API and not yet readied,
+// which reads as empty until the str type readies it.
+inline int texts_equal(PyObject* a, PyObject* b) {
+    if (a == b) return 1;
+    // A str is readied before its hash is computed, so two cached hashes
+    // also say that both are ready.
+    Py_hash_t hash_a = cached_text_hash(a);
+    Py_hash_t hash_b = cached_text_hash(b);
+    if (hash_a != -1 && hash_b != -1) return hash_a == hash_b && text_equal(a, b);
+    if (!PyUnicode_IS_READY(a) || !PyUnicode_IS_READY(b)) return not_decided;
+    return text_equal(a, b);
+}
+
+// The truth of `left <op> right` by rich comparison: 1 or 0, -1 on error.
+int compare_by_protocol(PyObject* left, PyObject* right, int op);
 
 // The truth of `left == right` (or `!=`, by `op`): the left operand's
-// comparison answers first, as in Python.
-int compare_truth(PyObject* left, PyObject* right, int op);
+// comparison answers first, as in Python.  Two exact strs compare as the str
+// type decides, without a call.
+inline int compare_truth(PyObject* left, PyObject* right, int op) {
+    if ((op == Py_EQ || op == Py_NE) && PyUnicode_CheckExact(left) && PyUnicode_CheckExact(right)) {
+        int equal = texts_equal(left, right);
+        if (equal != not_decided) return equal == (op == Py_EQ);
+    }
+    return compare_by_protocol(left, right, op);
+}
 
 }  // namespace pyext

@@ -5,10 +5,14 @@
 
 #include <Python.h>
 
+#include "pyext/calls.hpp"
+#include "pyext/private_api.hpp"
 #include "pyext/ref.hpp"
 
 namespace pyext {
 
+// The exact dict's paths are here, to be inlined into the walks and graph
+// updates that call them once per node; the protocol's are in mapping.cpp.
 class Mapping {
 public:
     explicit Mapping(Ref object) : object_(std::move(object)), exact_dict_(PyDict_CheckExact(object_.get())) {}
@@ -18,16 +22,48 @@ public:
     // The value of a key the mapping holds; null without an error when it
     // holds none (membership decides, not a subscript that a `__missing__`
     // could answer), null with one when asking failed.
-    Ref find(PyObject* key, Py_hash_t hash) const;
+    Ref find(PyObject* key, Py_hash_t hash) const {
+        if (!exact_dict_) return find_by_protocol(key);
+        return Ref::borrow(dict_get_known_hash(object_.get(), key, hash));
+    }
+
     // mapping[key]: KeyError(key) when absent.
-    Ref at(PyObject* key, Py_hash_t hash) const;
+    Ref at(PyObject* key, Py_hash_t hash) const {
+        if (!exact_dict_) return Ref::steal(PyObject_GetItem(object_.get(), key));
+        PyObject* value = dict_get_known_hash(object_.get(), key, hash);
+        if (value == nullptr && !PyErr_Occurred()) set_key_error(key);
+        return Ref::borrow(value);
+    }
+
     // The truth of mapping[key]: 1 or 0, -1 on error.
-    int truth_at(PyObject* key, Py_hash_t hash) const;
+    int truth_at(PyObject* key, Py_hash_t hash) const {
+        if (!exact_dict_) return truth_by_protocol(key);
+        // The bools answer without running code, so the borrowed value will
+        // do; any other value is held while its truth test runs.
+        PyObject* value = dict_get_known_hash(object_.get(), key, hash);
+        if (value == Py_True) return 1;
+        if (value == Py_False) return 0;
+        if (value != nullptr) return truth(Ref::borrow(value).get());
+        if (!PyErr_Occurred()) set_key_error(key);
+        return -1;
+    }
+
     // key in mapping: 1 or 0, -1 on error.
-    int contains(PyObject* key, Py_hash_t hash) const;
-    int set(PyObject* key, Py_hash_t hash, PyObject* value) const;
+    int contains(PyObject* key, Py_hash_t hash) const {
+        if (!exact_dict_) return PySequence_Contains(object_.get(), key);
+        if (dict_get_known_hash(object_.get(), key, hash) != nullptr) return 1;
+        return PyErr_Occurred() ? -1 : 0;
+    }
+
+    int set(PyObject* key, Py_hash_t hash, PyObject* value) const {
+        if (exact_dict_) return dict_set_known_hash(object_.get(), key, value, hash);
+        return PyObject_SetItem(object_.get(), key, value);
+    }
 
 private:
+    Ref find_by_protocol(PyObject* key) const;
+    int truth_by_protocol(PyObject* key) const;
+
     Ref object_;
     bool exact_dict_;
 };
