@@ -1,6 +1,5 @@
 #include "pyext/mapping.hpp"
 
-
 namespace pyext {
 
 Ref Mapping::find_by_protocol(PyObject* key) const {

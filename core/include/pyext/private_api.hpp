@@ -54,8 +54,8 @@ inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, P
     return _PyDict_SetItem_KnownHash(dict, key, value, hash);
 }
 
-// A str's hash when it has been computed, else -1.  PyObject_Hash would
-// compute it, where the caller only wants to rule out equality cheaply.
+// A str's hash when it has been computed, else -1: read where a call to
+// PyObject_Hash, which would compute it, costs more than the answer is worth.
 inline Py_hash_t cached_text_hash(PyObject* text) { return reinterpret_cast<PyASCIIObject*>(text)->hash; }
 
 // Makes a frame made for a traceback entry report its code's first line;

@@ -36,9 +36,9 @@ extern std::atomic<bool> interpreter_exiting;
 // Nothing that releases a reference is noexcept, and no destructor of an
 // owner either: the release may run a `__del__` that gives up the lock, the
 // thread may be ended right there, and a noexcept frame on the way out would
-// turn that unwind into std::terminate.  For the same reason an owner is
-// never released by a standard container, whose members that destroy
-// elements are noexcept: it is moved out and released in a frame of ours.
+// turn that unwind into std::terminate.  For the same reason no standard
+// container releases a reference of ours (its members that destroy elements
+// are noexcept): the walk's stack, for one, releases what it holds itself.
 inline void drop_reference(PyObject* p) {
     if (p == nullptr) return;
     if (!interpreter_exiting.load(std::memory_order_relaxed) || holds_interpreter_lock()) Py_DECREF(p);
