@@ -15,7 +15,7 @@ The same operations run on `reference_roles.ReferenceRoles`, the algorithm
 in plain Python, on the smaller trees for comparison.
 
 Run from the repository root:
-    PYTHONPATH=build/python:standins python3.9 bench/bench_roles.py [--quick]
+    PYTHONPATH=build/python:standins build/host-python bench/bench_roles.py [--quick]
 """
 import argparse
 import gc

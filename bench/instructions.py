@@ -1,14 +1,14 @@
 """Count the instructions each role operation of `bench_roles.py` takes.
 
 Wall-clock medians move by tens of percent on a shared machine; instruction
-counts under valgrind's callgrind repeat to within a few hundred
-instructions.  Each operation runs in a child interpreter of its own, with a
+counts under valgrind's callgrind repeat from run to run, here to the
+instruction.  Each operation runs in a child interpreter of its own, with a
 fixed hash seed, and its count is taken less that of a child that only
 builds the same documents.
 
 Compare builds by naming the folders that hold their modules, the first being
 the baseline:
-    python3.9 bench/instructions.py build/python /tmp/older/python
+    build/host-python bench/instructions.py build/python /tmp/older/python
 """
 import argparse
 import concurrent.futures

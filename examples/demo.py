@@ -1,7 +1,7 @@
 """Walk through the role organisation of one application, step by step.
 
 Run with the built modules and the engine on the path, e.g.
-    PYTHONPATH=build/python:standins python3.9 examples/demo.py
+    PYTHONPATH=build/python:standins build/host-python examples/demo.py
 """
 import velmark
 

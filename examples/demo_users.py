@@ -2,7 +2,7 @@
 and validate a user record.
 
 Run with the built modules and the engine on the path, e.g.
-    PYTHONPATH=build/python:standins python3.9 examples/demo_users.py
+    PYTHONPATH=build/python:standins build/host-python examples/demo_users.py
 """
 import messages
 from orvek_fields import ValidationError

@@ -1,4 +1,4 @@
-"""Lets tests run from the repository root (`python3.9 -m unittest tests.test_walk`): they import `util` top-level."""
+"""Lets tests run from the repository root (`build/host-python -m unittest tests.test_walk`): they import `util` top-level."""
 import os
 import sys
 
