@@ -159,8 +159,20 @@ class CycleCheckTest(unittest.TestCase):
         self.assertNotIn("ghost", doc.dag)
         self.assertEqual(len(doc.groups), 2)
 
-    def test_graph_is_read_before_the_child_is_hashed(self):
-        """As `child not in dag` does, the check reads the graph before it hashes the child: that read's error wins."""
-        with self.assertRaises(AttributeError) as caught:
-            velmark.Velmark._check_new_group(types.SimpleNamespace(), velmark.Group(child=[], parent="root"))
-        self.assertEqual(str(caught.exception), "'types.SimpleNamespace' object has no attribute 'dag'")
+    def test_reads_come_in_the_order_of_the_check_written_in_python(self):
+        """As `child not in dag` and `self._dfs(new_group.parent, ...)` do, the graph is read before the child is
+        hashed, and the walk looked up before the parent is read: when both fail, the earlier one's error wins."""
+        class NoParent:
+            child = "c"
+
+            @property
+            def parent(self):
+                raise LookupError("parent")
+
+        check = velmark.Velmark._check_new_group
+        for target, group, missing in [(types.SimpleNamespace(), velmark.Group(child=[], parent="root"), "dag"),
+                                       (types.SimpleNamespace(dag={}), NoParent(), "_dfs")]:
+            with self.subTest(missing=missing):
+                with self.assertRaises(AttributeError) as caught:
+                    check(target, group)
+                self.assertEqual(str(caught.exception), "'types.SimpleNamespace' object has no attribute %r" % missing)

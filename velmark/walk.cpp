@@ -170,8 +170,10 @@ Ref check_new_group_body(PyObject*, PyObject* const* args) {
 
     Ref discovered = fresh_marks(graph.get());
     if (!discovered) return Ref();
-    Ref parent = attribute(new_group, names.parent);
-    if (!parent || !call_method(self, names.dfs, parent.get(), discovered.get())) return Ref();
+    // `self._dfs(new_group.parent, discovered)`: the method first.
+    Ref dfs = attribute(self, names.dfs);
+    Ref parent = dfs ? attribute(new_group, names.parent) : Ref();
+    if (!parent || !pyext::call_function(dfs.get(), parent.get(), discovered.get())) return Ref();
     Ref mark = Ref::steal(PyObject_GetItem(discovered.get(), child.get()));
     int reached = mark ? pyext::truth(mark.get()) : -1;
     if (reached < 0) return Ref();
