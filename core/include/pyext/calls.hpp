@@ -12,15 +12,11 @@
 
 namespace pyext {
 
-// callable(*args)
+// callable(*args), with at least one argument.
 template <typename... Args>
 Ref call_function(PyObject* callable, Args... args) {
-    if constexpr (sizeof...(args) == 0) {
-        return Ref::steal(PyObject_CallNoArgs(callable));
-    } else {
-        PyObject* stack[] = {args...};
-        return Ref::steal(PyObject_Vectorcall(callable, stack, std::size(stack), nullptr));
-    }
+    PyObject* stack[] = {args...};
+    return Ref::steal(PyObject_Vectorcall(callable, stack, std::size(stack), nullptr));
 }
 
 // self.<name>(*args), looked up on the object each time, so that a subclass
